@@ -1,0 +1,97 @@
+// Font file detection (extension and header test) and the file image the identification reads through.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/File.h"
+#include "sfnt/ByteReader.h"
+
+enum FontKind : int32_t {
+    kindNone = 0,
+    kindType1Sfnt = 1,           // "typ1"                           not a candidate
+    kindOpenTypeCff = 2,         // "OTTO"                           OpenType procedure
+    kindTrueType = 3,            // 0x00010000 / "true" with glyf    TrueType procedure
+    kindTrueTypeCollection = 4,  // "ttcf", first font TrueType      TrueType procedure on the first font
+    kindBitmapOnly = 5,          // no glyf, bdat / EBDT / CBDT      -50
+    kindCffCollection = 6,       // "ttcf", first font "OTTO"        -50
+    kindSbixOnly = 8,            // no glyf, sbix                    not a candidate
+    kindWoff = 9,                // "wOFF"                           0, nothing matched
+};
+
+// One 16-byte sfnt table-directory entry; offsets count from the start of the file, also in a collection.
+struct TableRecord {
+    uint32_t tag = 0;
+    uint32_t checksum = 0;
+    uint32_t offset = 0;
+    uint32_t length = 0;
+};
+
+constexpr uint16_t kMaxTableRecords = 48;   // at most 48 table records per font, everywhere
+constexpr uint32_t kSniffHeaderBytes = 512; // the header test reads this much first
+constexpr uint32_t kSniffExtraBytes = 268;  // ... and this much more for 32 to 48 tables (12 + 16 x 48 = 780)
+constexpr uint32_t kMaxCollectionFonts = 48;
+
+// The extension test alone: ".ttf", ".otf" or ".ttc" in any letter case.
+bool hasFontExtension(const char16_t* path);
+
+// The header test on an open file of the given size: 0, kIoError or kFontDataError; `kind` is kindNone
+// when the header shows no known kind.
+[[nodiscard]] int32_t sniffFontHeader(File& file, int64_t fileSize, FontKind& kind);
+
+// Whether a kind goes on to the identification (collections also need a non-zero font count).
+bool isCandidateKind(FontKind kind);
+
+// Detection of an open file: size, header test and the candidate rule. Never fails.
+bool detectOpenFile(File& file, FontKind& kind);
+
+// Detection of a path: extension test, open ("rb"), detectOpenFile. Never fails; `kind` is kindNone for a
+// file that cannot be examined.
+bool detectFontFile(const char16_t* path, FontKind& kind);
+
+// A candidate file's bytes, read through views of a given offset and length so that how the bytes are
+// obtained can change without touching the procedures.
+class FileImage {
+public:
+    virtual ~FileImage() = default;
+    virtual uint32_t size() const = 0;
+    // A reader over [offset, offset + length); !ok() when that range is not inside the file.
+    virtual ByteReader view(uint32_t offset, uint32_t length) const = 0;
+};
+
+// The whole file read into one buffer.
+class WholeFileImage final : public FileImage {
+public:
+    // Opens and reads the whole file: 0, the platform's (positive) open error, kIoError, kShortRead or
+    // kOutOfMemory. The file is closed on every path.
+    [[nodiscard]] int32_t load(const char16_t* path);
+    // Reads a file that is already open, from its start.
+    [[nodiscard]] int32_t load(File& file);
+    void release();
+    uint32_t size() const override { return m_size; }
+    ByteReader view(uint32_t offset, uint32_t length) const override;
+
+private:
+    std::unique_ptr<uint8_t[]> m_bytes;
+    uint32_t m_size = 0;
+};
+
+// A view of bytes that the caller keeps alive (tests, fuzzing).
+class MemoryImage final : public FileImage {
+public:
+    MemoryImage(const uint8_t* data, uint32_t size) : m_data(data), m_size(size) {}
+    uint32_t size() const override { return m_size; }
+    ByteReader view(uint32_t offset, uint32_t length) const override {
+        return ByteReader(m_data, m_size).sub(offset, length);
+    }
+
+private:
+    const uint8_t* m_data;
+    uint32_t m_size;
+};
+
+// The table records of a single TrueType font (kindTrueType) or of a collection's first font
+// (kindTrueTypeCollection): 0 or kParamError (-50). `records` has room for kMaxTableRecords.
+[[nodiscard]] int32_t readTableRecords(const FileImage& image, FontKind kind, TableRecord* records,
+                                       uint16_t& count);

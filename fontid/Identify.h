@@ -1,0 +1,38 @@
+// Deciding whether one font file holds a font that the catalog lists, and which entry.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cff/CffDict.h"
+#include "fontid/FontCatalog.h"
+#include "fontid/FontFile.h"
+
+struct FontIdentity {
+    int32_t group = -1;       // row of the matched entry; -1 when none matched
+    int32_t formatSlot = -1;  // 2 for OpenType (CFF); 3, 11 or 12 for TrueType; -1 when none
+    int32_t entryIndex = -1;  // index within its cell; -1 when none
+    void reset() { group = formatSlot = entryIndex = -1; }
+};
+
+// Statuses: 0 examined (non-candidates included), 1 no catalog entry matched, -1, -36, -37, -50, -108,
+// -982, or the platform's positive error number from opening the file. `kind`, when given, receives the
+// kind that detection found (kindNone for no candidate).
+[[nodiscard]] int32_t identifyFontFile(const char16_t* path, const FontCatalog& catalog, FontIdentity& result,
+                                       FontKind* kind = nullptr);
+
+// The same after the extension test, for a file held in memory (support tools, fuzzing).
+[[nodiscard]] int32_t identifyFontData(const uint8_t* data, size_t size, const FontCatalog& catalog,
+                                       FontIdentity& result, FontKind* kind = nullptr);
+
+// The two procedures, on an image already read.
+[[nodiscard]] int32_t identifyTrueType(const FileImage& image, const TableRecord* records, uint16_t count,
+                                       const FontCatalog& catalog, FontIdentity& result);
+[[nodiscard]] int32_t identifyOpenType(const FileImage& image, const FontCatalog& catalog, FontIdentity& result);
+
+// The Top DICT operand-form check of the OpenType procedure; stores nothing.
+class TopDictCheck final : public CffDictHandler {
+public:
+    [[nodiscard]] int16_t onOperator(uint16_t op, uint16_t operandCount, const uint8_t* isReal,
+                                     const int32_t* operands) override;
+};
