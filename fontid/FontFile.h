@@ -28,26 +28,34 @@ struct TableRecord {
     uint32_t length = 0;
 };
 
-constexpr uint16_t kMaxTableRecords = 48;   // at most 48 table records per font, everywhere
-constexpr uint32_t kSniffHeaderBytes = 512; // the header test reads this much first
+constexpr uint16_t kMaxTableRecords = 48;    // at most 48 table records per font, everywhere
+constexpr uint32_t kSniffHeaderBytes = 512;  // the header test reads this much first
 constexpr uint32_t kSniffExtraBytes = 268;  // ... and this much more for 32 to 48 tables (12 + 16 x 48 = 780)
-constexpr uint32_t kMaxCollectionFonts = 48;
+constexpr uint32_t kMaxCollectionFonts = 48;  // a collection header naming more fonts is malformed
+// The file image's size is a signed 32-bit value, as the runtime's file position is on the system this tool
+// runs on: a larger file is refused like a failed position query, before anything is allocated.
+constexpr int64_t kMaxImageSize = INT32_MAX;
 
 // The extension test alone: ".ttf", ".otf" or ".ttc" in any letter case.
 bool hasFontExtension(const char16_t* path);
 
 // The header test on an open file of the given size: 0, kIoError or kFontDataError; `kind` is kindNone
-// when the header shows no known kind.
-[[nodiscard]] int32_t sniffFontHeader(File& file, int64_t fileSize, FontKind& kind);
+// when the header shows no known kind. For a collection, `numFonts` (when given) receives the font count of
+// its header; it is 0 for every other kind.
+[[nodiscard]] int32_t sniffFontHeader(File& file, int64_t fileSize, FontKind& kind,
+                                      uint32_t* numFonts = nullptr);
 
-// Whether a kind goes on to the identification (collections also need a non-zero font count).
+// Whether a kind goes on to the identification (collections also need a non-zero font count, which
+// detectOpenFile checks).
 bool isCandidateKind(FontKind kind);
 
-// Detection of an open file: size, header test and the candidate rule. Never fails.
+// Detection of an open file: size, header test and the candidate rule. Never fails. `kind` receives the
+// kind the header shows (also for a kind that is no candidate, such as kindSbixOnly), kindNone for a file
+// that cannot be examined.
 bool detectOpenFile(File& file, FontKind& kind);
 
-// Detection of a path: extension test, open ("rb"), detectOpenFile. Never fails; `kind` is kindNone for a
-// file that cannot be examined.
+// Detection of a path: extension test, open ("rb"), detectOpenFile. Never fails; `kind` as for
+// detectOpenFile (kindNone when the extension test fails or the file cannot be opened).
 bool detectFontFile(const char16_t* path, FontKind& kind);
 
 // A candidate file's bytes, read through views of a given offset and length so that how the bytes are

@@ -1,0 +1,231 @@
+// Font file detection and the file image.
+//
+// Headers this file reads (big-endian):
+//   sfnt offset table   0 u32 version (0x00010000, "true", "OTTO", "typ1")   4 u16 numTables
+//                       12 + 16 x i: table record i (tag, checksum, offset, length; u32 each)
+//   collection header   0 "ttcf"   4 u32 version   8 u32 numFonts   12 u32 offset of the first font's table
+//   WOFF header         0 "wOFF"
+// Detection reads at most 512 + 268 bytes (780 = 12 + 16 x 48, the whole largest directory), or 512 more at
+// a collection's first font, so that the many files of a font folder that are no candidate cost little.
+#include "fontid/FontFile.h"
+
+#include <new>
+
+#include "sfnt/Status.h"
+
+namespace {
+
+constexpr uint32_t kTagTrue = makeTag('t', 'r', 'u', 'e');
+constexpr uint32_t kVersionTrueType = 0x00010000;
+constexpr uint32_t kTagOtto = makeTag('O', 'T', 'T', 'O');
+constexpr uint32_t kTagTtcf = makeTag('t', 't', 'c', 'f');
+constexpr uint32_t kTagTyp1 = makeTag('t', 'y', 'p', '1');
+constexpr uint32_t kTagWoff = makeTag('w', 'O', 'F', 'F');
+constexpr uint32_t kTagGlyf = makeTag('g', 'l', 'y', 'f');
+constexpr uint32_t kTagBdat = makeTag('b', 'd', 'a', 't');
+constexpr uint32_t kTagEbdt = makeTag('E', 'B', 'D', 'T');
+constexpr uint32_t kTagCbdt = makeTag('C', 'B', 'D', 'T');
+constexpr uint32_t kTagSbix = makeTag('s', 'b', 'i', 'x');
+
+constexpr uint32_t kOffsetTableSize = 12;
+constexpr uint32_t kTableRecordSize = 16;
+constexpr uint16_t kExtraReadFromTables = 32;  // from this many tables on, the records pass byte 512
+
+bool isTrueTypeVersion(uint32_t v) {
+    return v == kVersionTrueType || v == kTagTrue;
+}
+
+bool isAsciiLetter(char16_t c, char lower) {
+    return c == char16_t(lower) || c == char16_t(lower - 'a' + 'A');
+}
+
+// Reads exactly `count` bytes at the current position; a short read is a failure.
+bool readExactly(File& file, uint8_t* destination, size_t count) {
+    return file.read(destination, count) == count;
+}
+
+}  // namespace
+
+bool hasFontExtension(const char16_t* path) {
+    if (!path) return false;
+    const char16_t* dot = nullptr;
+    for (const char16_t* p = path; *p; ++p)
+        if (*p == u'.') dot = p;
+    if (!dot) return false;
+    // Exactly four characters: the dot and three letters e1 e2 e3.
+    if (!dot[1] || !dot[2] || !dot[3] || dot[4]) return false;
+    const char16_t e1 = dot[1], e2 = dot[2], e3 = dot[3];
+    if (!isAsciiLetter(e2, 't')) return false;
+    if (isAsciiLetter(e3, 'f')) return isAsciiLetter(e1, 'o') || isAsciiLetter(e1, 't');  // .otf .ttf
+    return isAsciiLetter(e1, 't') && isAsciiLetter(e3, 'c');                              // .ttc
+}
+
+int32_t sniffFontHeader(File& file, int64_t fileSize, FontKind& kind, uint32_t* numFonts) {
+    kind = kindNone;
+    if (numFonts) *numFonts = 0;
+    // Room for the whole largest directory: 512 bytes plus the 268 that follow.
+    uint8_t header[kSniffHeaderBytes + kSniffExtraBytes];
+    if (!file.seek(0, File::Origin::Start)) return KORV_FAIL(kIoError);
+    if (fileSize < int64_t(kSniffHeaderBytes)) return KORV_FAIL(kFontDataError);
+    if (!readExactly(file, header, kSniffHeaderBytes)) return KORV_FAIL(kIoError);
+
+    ByteReader r(header, kSniffHeaderBytes);
+    const uint32_t version = r.u32();
+    if (isTrueTypeVersion(version)) {
+        const uint16_t numTables = r.u16();
+        if (numTables > kMaxTableRecords) return KORV_FAIL(kFontDataError);
+        uint32_t available = kSniffHeaderBytes;
+        if (numTables >= kExtraReadFromTables) {
+            // The records of 32 tables and more reach past byte 512. The file may end before the 268 bytes;
+            // what the directory needs must be there, or the read has failed.
+            const size_t got = file.read(header + kSniffHeaderBytes, kSniffExtraBytes);
+            available += uint32_t(got);
+            if (kOffsetTableSize + kTableRecordSize * uint32_t(numTables) > available)
+                return KORV_FAIL(kIoError);
+        }
+        ByteReader records(header, available);
+        FontKind secondary = kindNone;
+        bool hasGlyf = false;
+        for (uint16_t i = 0; i < numTables; ++i) {
+            records.seek(kOffsetTableSize + kTableRecordSize * uint32_t(i));
+            const uint32_t tag = records.u32();
+            if (tag == kTagGlyf)
+                hasGlyf = true;
+            else if (tag == kTagBdat || tag == kTagEbdt || tag == kTagCbdt)
+                secondary = kindBitmapOnly;
+            else if (tag == kTagSbix)
+                secondary = kindSbixOnly;
+        }
+        kind = hasGlyf ? kindTrueType : secondary;
+    } else if (version == kTagOtto) {
+        kind = kindOpenTypeCff;
+    } else if (version == kTagTtcf) {
+        r.seek(8);
+        const uint32_t fonts = r.u32();
+        if (fonts > kMaxCollectionFonts) return KORV_FAIL(kFontDataError);
+        if (numFonts) *numFonts = fonts;
+        const uint32_t firstOffset = r.u32();
+        uint32_t firstTag = 0;
+        if (uint64_t(firstOffset) + 4 <= kSniffHeaderBytes) {
+            firstTag = loadU32(header + firstOffset);
+        } else {
+            // The first font lies beyond the bytes at hand: read 512 bytes there. Near the end of the file
+            // fewer may come; only its four tag bytes are needed.
+            if (!file.seek(int64_t(firstOffset), File::Origin::Start)) return KORV_FAIL(kIoError);
+            uint8_t first[kSniffHeaderBytes];
+            if (file.read(first, kSniffHeaderBytes) < 4) return KORV_FAIL(kIoError);
+            firstTag = loadU32(first);
+        }
+        if (firstTag == kTagOtto)
+            kind = kindCffCollection;
+        else if (isTrueTypeVersion(firstTag))
+            kind = kindTrueTypeCollection;
+    } else if (version == kTagTyp1) {
+        kind = kindType1Sfnt;
+    } else if (version == kTagWoff) {
+        kind = kindWoff;
+    }
+    return kOk;
+}
+
+bool isCandidateKind(FontKind kind) {
+    switch (kind) {
+        case kindOpenTypeCff:
+        case kindTrueType:
+        case kindTrueTypeCollection:
+        case kindBitmapOnly:
+        case kindCffCollection:
+        case kindWoff:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool detectOpenFile(File& file, FontKind& kind) {
+    kind = kindNone;
+    if (!file.seek(0, File::Origin::End)) return false;
+    const int64_t size = file.tell();
+    if (size < 0) return false;
+    FontKind found = kindNone;
+    uint32_t numFonts = 0;
+    if (sniffFontHeader(file, size, found, &numFonts) != kOk) return false;
+    kind = found;
+    if (!isCandidateKind(found)) return false;
+    if ((found == kindTrueTypeCollection || found == kindCffCollection) && numFonts == 0) return false;
+    return true;
+}
+
+bool detectFontFile(const char16_t* path, FontKind& kind) {
+    kind = kindNone;
+    if (!path || !hasFontExtension(path)) return false;
+    int error = 0;
+    std::unique_ptr<File> file = openFileForReading(path, error);
+    if (!file) return false;
+    return detectOpenFile(*file, kind);  // the file closes when `file` goes out of scope
+}
+
+int32_t WholeFileImage::load(const char16_t* path) {
+    release();
+    int error = 0;
+    std::unique_ptr<File> file = openFileForReading(path, error);
+    if (!file) return error > 0 ? error : KORV_FAIL(kIoError);
+    return load(*file);
+}
+
+int32_t WholeFileImage::load(File& file) {
+    release();
+    if (!file.seek(0, File::Origin::End)) return KORV_FAIL(kIoError);
+    const int64_t size = file.tell();
+    // The size is a signed 32-bit value: negative (a failed query) or larger (a position the runtime could
+    // not report) is an input/output error, and nothing is allocated from it.
+    if (size < 0 || size > kMaxImageSize) return KORV_FAIL(kIoError);
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size_t(size)]);
+    if (!bytes) return KORV_FAIL(kOutOfMemory);
+    if (!file.seek(0, File::Origin::Start)) return KORV_FAIL(kIoError);
+    if (size > 0 && file.read(bytes.get(), size_t(size)) != size_t(size)) return KORV_FAIL(kShortRead);
+    m_bytes = std::move(bytes);
+    m_size = uint32_t(size);
+    return kOk;
+}
+
+void WholeFileImage::release() {
+    m_bytes.reset();
+    m_size = 0;
+}
+
+ByteReader WholeFileImage::view(uint32_t offset, uint32_t length) const {
+    return ByteReader(m_bytes.get(), m_size).sub(offset, length);
+}
+
+int32_t readTableRecords(const FileImage& image, FontKind kind, TableRecord* records, uint16_t& count) {
+    count = 0;
+    const uint64_t size = image.size();
+    uint64_t fontStart = 0;
+    if (kind == kindTrueType) {
+        if (size <= 11) return KORV_FAIL(kParamError);
+    } else if (kind == kindTrueTypeCollection) {
+        if (size <= 15) return KORV_FAIL(kParamError);
+        ByteReader h = image.view(12, 4);
+        fontStart = h.u32();
+        if (!h.ok() || size < fontStart + kOffsetTableSize) return KORV_FAIL(kParamError);
+    } else {
+        return KORV_FAIL(kParamError);
+    }
+    ByteReader offsetTable = image.view(uint32_t(fontStart), kOffsetTableSize);
+    offsetTable.skip(4);
+    const uint16_t numTables = offsetTable.u16();
+    if (!offsetTable.ok() || numTables > kMaxTableRecords ||
+        size < fontStart + kOffsetTableSize + uint64_t(kTableRecordSize) * numTables)
+        return KORV_FAIL(kParamError);
+    ByteReader r = image.view(uint32_t(fontStart + kOffsetTableSize), uint32_t(kTableRecordSize) * numTables);
+    for (uint16_t i = 0; i < numTables; ++i) {
+        records[i].tag = r.u32();
+        records[i].checksum = r.u32();
+        records[i].offset = r.u32();
+        records[i].length = r.u32();
+    }
+    if (!r.ok()) return KORV_FAIL(kParamError);
+    count = numTables;
+    return kOk;
+}
