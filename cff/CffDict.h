@@ -28,5 +28,8 @@ public:
 [[nodiscard]] int16_t parseCffDict(CffDictHandler& handler, const uint8_t* data, uint32_t length);
 
 // Converts the text of a real operand ("-1.5E-3") into 16.16; false when the text is not a number of the
-// accepted form or is out of range.
+// accepted form or is out of range. Accepted: an optional leading '-', digits with at most one '.', then
+// optionally 'E' or 'e', an optional '-' and exponent digits. The mantissa's digits must form a positive
+// i32, and the value must lie below 32767 in magnitude. Negative exponents round half up in magnitude, also
+// below 10^-9 (5E-10 gives 0, 2147483647E-10 gives 14073).
 [[nodiscard]] bool parseCffReal(const char* text, uint32_t length, Fixed& value);
