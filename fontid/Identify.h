@@ -25,10 +25,13 @@ struct FontIdentity {
 [[nodiscard]] int32_t identifyFontData(const uint8_t* data, size_t size, const FontCatalog& catalog,
                                        FontIdentity& result, FontKind* kind = nullptr);
 
-// The two procedures, on an image already read.
+// The two procedures, on an image already read. In the OpenType procedure a Name INDEX or Top DICT INDEX
+// without an element 0, or a font name (Name INDEX element 0) of 128 bytes or more, which the 127-unit name
+// buffer cannot hold, makes the CFF table's status -50; an empty font name matches no catalog entry.
 [[nodiscard]] int32_t identifyTrueType(const FileImage& image, const TableRecord* records, uint16_t count,
                                        const FontCatalog& catalog, FontIdentity& result);
-[[nodiscard]] int32_t identifyOpenType(const FileImage& image, const FontCatalog& catalog, FontIdentity& result);
+[[nodiscard]] int32_t identifyOpenType(const FileImage& image, const FontCatalog& catalog,
+                                       FontIdentity& result);
 
 // The Top DICT operand-form check of the OpenType procedure; stores nothing.
 class TopDictCheck final : public CffDictHandler {

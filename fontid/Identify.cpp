@@ -1,0 +1,289 @@
+// Identification of one font file against the catalog.
+//
+// TrueType fonts (and the first font of a TrueType collection) are matched by the full names of their
+// `name` table, looked up in the catalog's "true", "sbix" and "COLR" columns. OpenType fonts with a `CFF `
+// table are matched by the CFF font name (element 0 of the Name INDEX) against the PostScript names of the
+// "OTTO" column. The CFF table starts with its header (major version u8, minor u8, hdrSize u8, offSize u8),
+// followed at hdrSize by the Name, Top DICT, String and Global Subr INDEXes, back to back.
+#include "fontid/Identify.h"
+
+#include "cff/CffIndex.h"
+#include "fontid/NameDecoding.h"
+#include "platform/Text.h"
+#include "sfnt/Status.h"
+
+namespace {
+
+constexpr uint32_t kTagHead = makeTag('h', 'e', 'a', 'd');
+constexpr uint32_t kTagMaxp = makeTag('m', 'a', 'x', 'p');
+constexpr uint32_t kTagLoca = makeTag('l', 'o', 'c', 'a');
+constexpr uint32_t kTagGlyf = makeTag('g', 'l', 'y', 'f');
+constexpr uint32_t kTagName = makeTag('n', 'a', 'm', 'e');
+constexpr uint32_t kTagCff = makeTag('C', 'F', 'F', ' ');
+
+constexpr uint32_t kOffsetTableSize = 12;
+constexpr uint32_t kTableRecordSize = 16;
+
+// The CFF font name buffer: at most 127 units and a NUL. A Name INDEX element 0 of 128 bytes or more cannot
+// be a name that fits; such a font is refused rather than matched by a cut name.
+constexpr int kCffNameCapacity = 128;
+constexpr uint32_t kCffMaxNameBytes = kCffNameCapacity - 1;
+constexpr uint8_t kCffMajorVersion = 1;
+constexpr uint8_t kCffMinHeaderSize = 4;
+
+// Columns searched for a TrueType full name, in order of priority.
+constexpr int kTrueTypeColumns[] = {kSlotTrue, kSlotSbix, kSlotColr};
+
+// Top DICT operators whose operand form is checked.
+constexpr uint16_t kOpFullName = 2;
+constexpr uint16_t kOpFontBBox = 5;
+constexpr uint16_t kOpCharset = 15;
+constexpr uint16_t kOpEncoding = 16;
+constexpr uint16_t kOpCharStrings = 17;
+constexpr uint16_t kOpPrivate = 18;
+constexpr uint16_t kOpRos = kCffOpEscape + 30;
+constexpr uint16_t kOpFdArray = kCffOpEscape + 36;
+constexpr uint16_t kOpFdSelect = kCffOpEscape + 37;
+
+bool recordInside(const TableRecord& record, uint32_t fileSize) {
+    return uint64_t(record.offset) + record.length <= fileSize;
+}
+
+int countTag(const TableRecord* records, uint16_t count, uint32_t tag) {
+    int n = 0;
+    for (uint16_t i = 0; i < count; ++i)
+        if (records[i].tag == tag) ++n;
+    return n;
+}
+
+bool sameText(const char16_t* a, const char16_t* b) {
+    if (!a || !b) return false;
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+// Looks the four full names up: slots 0..3, each in the columns "true", "sbix", "COLR". True on a hit,
+// which is written to the result.
+bool matchFullNames(const FullNameSlots& slots, const FontCatalog& catalog, FontIdentity& result) {
+    for (const auto& slot : slots.slot) {
+        if (!slot[0]) continue;
+        for (int column : kTrueTypeColumns) {
+            int32_t group = -1;
+            const int32_t index = catalog.findByFullName(column, slot, group);
+            if (index >= 0) {
+                result.group = group;
+                result.formatSlot = column;
+                result.entryIndex = index;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The "OTTO" column's entries, rows ascending, entries ascending: the first whose PostScript name equals
+// `name`.
+bool matchPostScriptName(const char16_t* name, const FontCatalog& catalog, FontIdentity& result) {
+    for (int group = 0; group < kCatalogGroups; ++group) {
+        const CatalogCell& cell = catalog.cell(group, kSlotOtto);
+        for (int32_t i = 0; i < cell.count; ++i) {
+            if (sameText(cell.entries[i].postScriptName, name)) {
+                result.group = group;
+                result.entryIndex = i;
+                result.formatSlot = kSlotOtto;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// One `CFF ` table: header, the four INDEXes, the font name, the Top DICT check and the catalog search.
+int32_t examineCffTable(const uint8_t* cff, uint32_t length, const FontCatalog& catalog,
+                        FontIdentity& result) {
+    if (length < 3 || cff[0] != kCffMajorVersion || cff[2] < kCffMinHeaderSize) return KORV_FAIL(kParamError);
+
+    // Name, Top DICT, String and Global Subr INDEXes, each where the previous ends.
+    CffIndex nameIndex, topDictIndex, stringIndex, globalSubrIndex;
+    CffIndex* chain[] = {&nameIndex, &topDictIndex, &stringIndex, &globalSubrIndex};
+    uint64_t position = cff[2];
+    for (CffIndex* index : chain) {
+        if (position > length) return KORV_FAIL(kFontDataError);
+        const int16_t status = index->parse(cff, length, uint32_t(position));
+        if (status != 0) return status;
+        position += index->totalSize;
+    }
+
+    // The font name: element 0 of the Name INDEX. An INDEX without elements, or an element that does not fit
+    // the name buffer or the table, is refused.
+    if (nameIndex.count == 0 || topDictIndex.count == 0) return KORV_FAIL(kParamError);
+    uint32_t nameStart = 0, nameLength = 0;
+    nameIndex.getElement(0, nameStart, nameLength);
+    if (nameLength > kCffMaxNameBytes || uint64_t(nameStart) + nameLength > length)
+        return KORV_FAIL(kParamError);
+    char16_t name[kCffNameCapacity];
+    name[0] = 0;
+    if (nameLength > 0) convertAnsiName(cff + nameStart, nameLength, name, kCffNameCapacity);
+
+    uint32_t dictStart = 0, dictLength = 0;
+    topDictIndex.getElement(0, dictStart, dictLength);
+    if (uint64_t(dictStart) + dictLength > length) return KORV_FAIL(kParamError);
+    TopDictCheck check;
+    const int16_t dictStatus = parseCffDict(check, cff + dictStart, dictLength);
+    if (dictStatus != 0) return dictStatus;
+
+    // An empty name names no font: it does not match an entry whose PostScript name is empty.
+    if (name[0] && matchPostScriptName(name, catalog, result)) return kOk;
+    result.entryIndex = -1;
+    return kNotMatched;
+}
+
+int32_t identifyImage(const FileImage& image, FontKind kind, const FontCatalog& catalog,
+                      FontIdentity& result) {
+    switch (kind) {
+        case kindWoff:
+            return kOk;
+        case kindBitmapOnly:
+        case kindCffCollection:
+            return KORV_FAIL(kParamError);
+        case kindOpenTypeCff:
+            return identifyOpenType(image, catalog, result);
+        case kindTrueType:
+        case kindTrueTypeCollection: {
+            TableRecord records[kMaxTableRecords];
+            uint16_t count = 0;
+            const int32_t status = readTableRecords(image, kind, records, count);
+            if (status != kOk) return status;
+            return identifyTrueType(image, records, count, catalog, result);
+        }
+        default:
+            return KORV_FAIL(kParamError);
+    }
+}
+
+}  // namespace
+
+int16_t TopDictCheck::onOperator(uint16_t op, uint16_t operandCount, const uint8_t* isReal, const int32_t*) {
+    auto anyReal = [&](uint16_t n) {
+        for (uint16_t i = 0; i < n && i < operandCount; ++i)
+            if (isReal[i]) return true;
+        return false;
+    };
+    switch (op) {
+        case kOpFullName:
+            return operandCount == 1 ? 0 : KORV_FAIL(kFontDataError);
+        case kOpFontBBox:
+            return anyReal(4) ? KORV_FAIL(kFontDataError) : 0;
+        case kOpPrivate:
+            return anyReal(2) ? KORV_FAIL(kFontDataError) : 0;
+        case kOpCharset:
+        case kOpEncoding:
+        case kOpCharStrings:
+        case kOpFdArray:
+        case kOpFdSelect:
+            return anyReal(1) ? KORV_FAIL(kFontDataError) : 0;
+        case kOpRos:
+        default:
+            return 0;
+    }
+}
+
+int32_t identifyTrueType(const FileImage& image, const TableRecord* records, uint16_t count,
+                         const FontCatalog& catalog, FontIdentity& result) {
+    if (count == 0) return KORV_FAIL(kParamError);
+    const uint32_t fileSize = image.size();
+    for (uint16_t i = 0; i < count; ++i)
+        if (!recordInside(records[i], fileSize)) return KORV_FAIL(kParamError);
+    if (countTag(records, count, kTagHead) + countTag(records, count, kTagMaxp) != 2)
+        return KORV_FAIL(kParamError);
+    if (countTag(records, count, kTagLoca) != 1) return KORV_FAIL(kParamError);
+
+    int32_t status = kOk;
+    int hits = 0;
+    for (uint16_t i = 0; i < count && status == kOk; ++i) {
+        if (records[i].tag != kTagName) continue;
+        const ByteReader table = image.view(records[i].offset, records[i].length);
+        if (!table.ok()) {
+            status = KORV_FAIL(kParamError);
+            break;
+        }
+        FullNameSlots slots;
+        if (collectFullNames(table.data(), records[i].length, slots) != kOk) {
+            status = KORV_FAIL(kParamError);
+            continue;
+        }
+        if (!matchFullNames(slots, catalog, result)) {
+            status = kNotMatched;
+            continue;
+        }
+        ++hits;
+        status = validateNameTable(table.data(), records[i].length);
+    }
+    if (status != kOk) return status;
+    if (hits != 1) return KORV_FAIL(kGeneralError);
+    if (countTag(records, count, kTagGlyf) != 1) return KORV_FAIL(kGeneralError);
+    return kOk;
+}
+
+int32_t identifyOpenType(const FileImage& image, const FontCatalog& catalog, FontIdentity& result) {
+    const uint32_t fileSize = image.size();
+    if (fileSize < kOffsetTableSize) return KORV_FAIL(kParamError);
+    ByteReader offsetTable = image.view(0, kOffsetTableSize);
+    offsetTable.skip(4);
+    const uint16_t numTables = offsetTable.u16();
+    if (!offsetTable.ok() || numTables > kMaxTableRecords ||
+        fileSize < kOffsetTableSize + uint64_t(kTableRecordSize) * numTables)
+        return KORV_FAIL(kParamError);
+    if (numTables == 0) return kNotMatched;
+
+    ByteReader directory = image.view(kOffsetTableSize, kTableRecordSize * uint32_t(numTables));
+    int32_t status = kOk;
+    bool sawCff = false;
+    for (uint16_t i = 0; i < numTables; ++i) {
+        TableRecord record;
+        record.tag = directory.u32();
+        record.checksum = directory.u32();
+        record.offset = directory.u32();
+        record.length = directory.u32();
+        if (!directory.ok()) return KORV_FAIL(kParamError);
+        if (record.tag != kTagName && record.tag != kTagCff) continue;
+        if (record.tag == kTagCff) sawCff = true;
+        const ByteReader table = image.view(record.offset, record.length);
+        if (!recordInside(record, fileSize) || !table.ok()) {
+            status = KORV_FAIL(kParamError);
+            continue;
+        }
+        if (record.tag == kTagName)
+            status = validateNameTable(table.data(), record.length);
+        else
+            status = examineCffTable(table.data(), record.length, catalog, result);
+    }
+    return sawCff ? status : kNotMatched;
+}
+
+int32_t identifyFontFile(const char16_t* path, const FontCatalog& catalog, FontIdentity& result,
+                         FontKind* kind) {
+    result.reset();
+    if (kind) *kind = kindNone;
+    FontKind found = kindNone;
+    if (!detectFontFile(path, found)) return kOk;
+    if (kind) *kind = found;
+    WholeFileImage image;
+    const int32_t status = image.load(path);
+    if (status != kOk) return status;
+    return identifyImage(image, found, catalog, result);  // the image is released when it goes out of scope
+}
+
+int32_t identifyFontData(const uint8_t* data, size_t size, const FontCatalog& catalog, FontIdentity& result,
+                         FontKind* kind) {
+    result.reset();
+    if (kind) *kind = kindNone;
+    MemoryFile file(data, data ? size : 0);
+    FontKind found = kindNone;
+    if (!detectOpenFile(file, found)) return kOk;
+    if (kind) *kind = found;
+    WholeFileImage image;
+    const int32_t status = image.load(file);
+    if (status != kOk) return status;
+    return identifyImage(image, found, catalog, result);
+}
