@@ -316,11 +316,10 @@ public:
         s = trim(s);
         if (s.empty() || s.front() == '#') return true;
         const size_t eq = s.find('=');
-        const size_t blank = s.find_first_of(" \t");
-        const std::string_view word = s.substr(0, std::min(blank, s.size()));
-        if (eq == std::string_view::npos ||
-            (blank != std::string_view::npos && blank < eq && !isFieldWord(word)))
-            return statement(s);
+        const std::string_view word = s.substr(0, std::min(s.find_first_of(" \t="), s.size()));
+        const bool statementWord = word == "table" || word == "entry" || word == "version" ||
+                                   word == "tablecount" || word == "padding";
+        if (statementWord || eq == std::string_view::npos) return statement(s);
         return field(trim(s.substr(0, eq)), trim(s.substr(eq + 1)));
     }
 
