@@ -99,17 +99,19 @@ struct FillCursor {
 };
 
 // Walks one entry table, counting into `tally`; when `fill` is given, also writes the records into
-// `entries` (room for exactly the table's entryCount) and the names and strings at the cursor. Returns
-// false for a table that is malformed or runs past the end of the image.
+// `entries` (room for `room` records, what the first pass measured) and the names and strings at the
+// cursor. Returns false for a table that is malformed or runs past the end of the image, and in the
+// filling pass for one that would need more room than was measured.
 class TableWalker {
 public:
     TableWalker(ByteReader reader, bool utf8, Tally& tally, FillCursor* fill)
         : m_r(reader), m_utf8(utf8), m_tally(tally), m_fill(fill) {}
 
-    bool walk(uint32_t& entryCount, CatalogEntry* entries) {
+    bool walk(uint32_t& entryCount, CatalogEntry* entries = nullptr, uint32_t room = 0) {
         entryCount = m_r.u32();
         if (!m_r.ok() || entryCount > kMaxSigned || entryCount > m_r.remaining() / kMinRecordSize)
             return false;
+        if (m_fill && entryCount != room) return false;
         m_tally.entries += entryCount;
         for (uint32_t i = 0; i < entryCount; ++i) {
             CatalogEntry scratch;
@@ -269,7 +271,7 @@ int32_t FontCatalog::load(const uint8_t* image, size_t size) {
         if (!t.live) continue;
         if (t.offset > size) return kGeneralError;
         uint32_t entryCount = 0;
-        if (!TableWalker(r.sub(t.offset, size - t.offset), t.utf8, need, nullptr).walk(entryCount, nullptr))
+        if (!TableWalker(r.sub(t.offset, size - t.offset), t.utf8, need, nullptr).walk(entryCount))
             return kGeneralError;
         counts[t.group][t.slot] = int32_t(entryCount);
     }
@@ -290,9 +292,11 @@ int32_t FontCatalog::load(const uint8_t* image, size_t size) {
 
     // Layout: the cells' entry arrays row by row, column by column; the full-name lists; the other-name
     // lists; the characters.
+    CatalogEntry* starts[kCatalogGroups][kCatalogSlots];
     CatalogEntry* entries = constructEntries(base, size_t(need.entries));
     for (int g = 0; g < kCatalogGroups; ++g)
         for (int s = 0; s < kCatalogSlots; ++s) {
+            starts[g][s] = entries;
             m_cells[g][s].entries = entries;
             entries += counts[g][s];
         }
@@ -309,11 +313,9 @@ int32_t FontCatalog::load(const uint8_t* image, size_t size) {
     for (uint32_t i = 0; i < tableCount; ++i) {
         const LiveTable& t = tables[i];
         if (!t.live) continue;
-        CatalogEntry* cellEntries = const_cast<CatalogEntry*>(m_cells[t.group][t.slot].entries);
         uint32_t entryCount = 0;
-        const bool ok = TableWalker(r.sub(t.offset, size - t.offset), t.utf8, filled, &fill)
-                            .walk(entryCount, cellEntries);
-        if (!ok || int32_t(entryCount) != counts[t.group][t.slot]) {
+        if (!TableWalker(r.sub(t.offset, size - t.offset), t.utf8, filled, &fill)
+                 .walk(entryCount, starts[t.group][t.slot], uint32_t(counts[t.group][t.slot]))) {
             release();
             return kGeneralError;
         }
