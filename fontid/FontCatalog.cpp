@@ -173,13 +173,14 @@ private:
         return take(bytes, length) && store(bytes, length, out);
     }
 
-    // Reads a string's length word and moves past its padded bytes.
+    // Reads a string's length word and moves past its bytes and their padding. Padding missing at the very
+    // end of the image is tolerated: nothing would be read from it, and any field after it fails anyway.
     bool take(const uint8_t*& bytes, uint32_t& length) {
         length = m_r.u32();
-        if (!m_r.ok() || length > kMaxSigned) return false;
-        const uint64_t padded = (uint64_t(length) + 3) & ~uint64_t(3);
-        if (padded > m_r.remaining()) return false;
-        bytes = m_r.bytes(size_t(padded));
+        if (!m_r.ok() || length > kMaxSigned || length > m_r.remaining()) return false;
+        bytes = m_r.bytes(length);
+        const size_t padding = (4 - length % 4) % 4;
+        m_r.skip(padding < m_r.remaining() ? padding : m_r.remaining());
         return m_r.ok();
     }
 

@@ -400,6 +400,15 @@ TEST(FontCatalogTest, RecordLayout) {
     // Exactly the bytes that the record takes: one byte less and it is refused.
     EXPECT_EQ(loadCopy(catalog, b.vec(), b.size() - 1), kGeneralError);
 
+    // A file that ends right after its last string's bytes, without their padding, is whole; one that
+    // cuts the bytes is not.
+    awfc::Record last = record("d");
+    last.otherNames = {"abc"};
+    const std::vector<uint8_t> padded = image({table(0, kTagTrue, {last})});
+    ASSERT_EQ(loadCopy(catalog, padded, padded.size() - 1), kOk);
+    EXPECT_EQ(str(catalog.cell(0, kSlotTrue).entries[0].otherNames[0]), u"abc");
+    EXPECT_EQ(loadCopy(catalog, padded, padded.size() - 2), kGeneralError);
+
     // A record with no items and no names stays in the catalog with an empty list.
     FontCatalog bare;
     ASSERT_EQ(loadCopy(bare, image({table(4, kTagTrue, {record(""), record("second", "", {"n"})})})), kOk);
@@ -573,7 +582,7 @@ TEST(FontCatalogTest, TruncatedOrDamagedImages) {
     const std::vector<uint8_t> bytes = sampleImage();
     FontCatalog catalog;
     ASSERT_EQ(loadCopy(catalog, bytes), kOk);
-    // The last table ends at the end of the file: every shorter image is a truncated catalog.
+    // The last record ends with a count word: every shorter image is a truncated catalog.
     for (size_t n = 0; n < bytes.size(); ++n) {
         ASSERT_EQ(loadCopy(catalog, bytes, n), kGeneralError) << n;
         expectEmpty(catalog);
