@@ -555,9 +555,9 @@ TEST(CffDictTest, RealFontsMatchFontTools) {
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         const std::vector<std::string> expected = readLines(expectedPath);
 
+        std::vector<uint8_t> file(std::filesystem::file_size(font));
         std::ifstream in(font, std::ios::binary);
-        const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
+        ASSERT_TRUE(in.read(reinterpret_cast<char*>(file.data()), std::streamsize(file.size())));
         std::vector<std::string> ours;
         dumpCff(file, ours);
         ASSERT_EQ(ours.size(), expected.size());
