@@ -1,9 +1,10 @@
 #include "sfnt/Status.h"
 
 #ifndef NDEBUG
-// Deliberately out of line and not inlined away: set a breakpoint here to stop at the first failure.
+// Out of line on purpose: set a breakpoint here to stop at the first failure of the font layers.
+volatile int32_t g_lastFailureStatus = 0;
+
 void statusFailureHook(int32_t status) {
-    static volatile int32_t lastFailure = 0;
-    lastFailure = status;
+    g_lastFailureStatus = status;
 }
 #endif

@@ -25,6 +25,7 @@ constexpr int16_t kFontDataError = -982;
 // Every failure of the font layers passes through here in debug builds: one place for a breakpoint.
 #ifndef NDEBUG
 void statusFailureHook(int32_t status);
+extern volatile int32_t g_lastFailureStatus;
 #define KORV_FAIL(status) (statusFailureHook(status), (status))
 #else
 #define KORV_FAIL(status) (status)
