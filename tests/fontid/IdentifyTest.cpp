@@ -416,6 +416,10 @@ TEST(IdentifyTest, OpenTypeStatusComesFromTheLastNameOrCffRecord) {
     s.table("CFF ", cffTableNamed("Face-Regular")).rawRecord("name", 0, 100000);
     EXPECT_EQ(identify(s.build(), catalog).status, kParamError);
 
+    // A CFF record past the file: -50 (with the name table first, so that it is the last status).
+    SfntBuilder cffPast("OTTO");
+    cffPast.table("name", nameTable({})).rawRecord("CFF ", 0, 100000);
+    EXPECT_EQ(identify(cffPast.build(), catalog).status, kParamError);
     // No CFF table: 1, even with a sound name table.
     SfntBuilder noCff("OTTO");
     noCff.table("head", Bytes(54, 0)).table("name", nameTable({}));

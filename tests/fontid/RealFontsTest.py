@@ -242,6 +242,17 @@ def main():
         return 1
 
     passed = failed = 0
+
+    # The tool's own failures: a catalog that does not load is reported with its status and a non-zero exit.
+    not_catalog = os.path.join(args.work, "not-a-catalog.awfc")
+    with open(not_catalog, "wb") as f:
+        f.write(b"\x00\x03\x00\x00" + bytes(12))
+    refused = subprocess.run([args.identify, "--catalog", not_catalog, text], capture_output=True, text=True)
+    if refused.returncode != 0 and "status -1" in refused.stderr and not refused.stdout:
+        passed += 1
+    else:
+        failed += 1
+        print("FAILED: a version-3 catalog gave exit %d, stderr %r" % (refused.returncode, refused.stderr))
     print("%-6s %-5s %-4s %-5s %-4s  %-40s %s" % ("status", "group", "slot", "entry", "kind", "font", "role"))
     for ci, (case, line) in enumerate(zip(cases, output)):
         fields = line.split("\t")
