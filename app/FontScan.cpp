@@ -85,7 +85,6 @@ void walkRoot(PlatformPort& platform, DirectoryStack& stack, OnFile&& onFile) {
             } else if (!onFile(entry.name)) {
                 break;
             }
-            entry = DirectoryEntry();
         }
     } while (stack.depth > 0);
 }
