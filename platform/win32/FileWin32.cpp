@@ -1,0 +1,43 @@
+// Byte files on Windows: the runtime library's UTF-16 open ("rb") with 64-bit seek and tell.
+#include <stdio.h>
+
+#include <cerrno>
+
+#include "platform/File.h"
+
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 paths are handed to the runtime as wchar_t");
+
+class Win32File final : public File {
+public:
+    explicit Win32File(FILE* f) : m_file(f) {}
+    ~Win32File() override { fclose(m_file); }
+    Win32File(const Win32File&) = delete;
+    Win32File& operator=(const Win32File&) = delete;
+
+    bool seek(int64_t offset, Origin origin) override {
+        return _fseeki64(m_file, offset, origin == Origin::Start ? SEEK_SET : SEEK_END) == 0;
+    }
+    int64_t tell() override { return _ftelli64(m_file); }
+    size_t read(void* destination, size_t count) override { return fread(destination, 1, count, m_file); }
+
+private:
+    FILE* m_file;
+};
+
+}  // namespace
+
+std::unique_ptr<File> openFileForReading(const char16_t* path, int& error) {
+    error = 0;
+    if (!path) {
+        error = EINVAL;
+        return nullptr;
+    }
+    FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(path), L"rb");
+    if (!f) {
+        error = errno > 0 ? errno : EIO;
+        return nullptr;
+    }
+    return std::make_unique<Win32File>(f);
+}
