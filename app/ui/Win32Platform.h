@@ -1,0 +1,22 @@
+// The platform port on the Windows API: known folders, the current directory, directory listings,
+// environment expansion, the font list's file, the user locale and the worker thread.
+#pragma once
+
+#include "app/Ports.h"
+
+class Win32Platform final : public PlatformPort {
+public:
+    bool getFolderPath(KnownFolder folder, char16_t out[kMaxPathUnits]) override;
+    uint32_t getLastError() override;
+    bool setCurrentDirectory(const char16_t* path) override;
+    uint32_t getCurrentDirectory(uint32_t capacity, char16_t* buffer) override;
+    std::unique_ptr<DirectoryListing> listCurrentDirectory() override;
+    uint32_t expandEnvironmentStrings(const char16_t* source, char16_t* destination,
+                                      uint32_t capacity) override;
+    // The bytes go to a new file beside the target (same folder, so the final move is a rename on one
+    // volume), which replaces the target only once every byte is written and flushed. A read-only target
+    // is refused; a folder of that name makes the move fail. On failure the new file is removed again.
+    bool replaceFile(const char16_t* path, const char* bytes, size_t length) override;
+    uint32_t getUserDefaultLcid() override;
+    bool startThread(ThreadProc proc, void* parameter) override;
+};
