@@ -1,4 +1,5 @@
 // Byte files on Windows: the runtime library's UTF-16 open ("rb") with 64-bit seek and tell.
+#include <share.h>
 #include <stdio.h>
 
 #include <cerrno>
@@ -34,7 +35,8 @@ std::unique_ptr<File> openFileForReading(const char16_t* path, int& error) {
         error = EINVAL;
         return nullptr;
     }
-    FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(path), L"rb");
+    // _wfopen's sharing (others may read and write), spelled as _wfsopen, which no compiler deprecates.
+    FILE* f = _wfsopen(reinterpret_cast<const wchar_t*>(path), L"rb", _SH_DENYNO);
     if (!f) {
         error = errno > 0 ? errno : EIO;
         return nullptr;

@@ -8,6 +8,8 @@
 // addition. Also the caption button size, for clicking a caption's close box.
 #include <windows.h>
 
+#include <share.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -114,7 +116,7 @@ int wmain(int argc, wchar_t** argv) {
     out += "\n]}\n";
     // Written to a temporary name and renamed, so a reader never sees half a report.
     const std::wstring temporary = std::wstring(argv[1]) + L".part";
-    FILE* f = _wfopen(temporary.c_str(), L"wb");
+    FILE* f = _wfsopen(temporary.c_str(), L"wb", _SH_DENYNO);
     if (!f) return 1;
     const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
     if (std::fclose(f) != 0 || !written) return 1;

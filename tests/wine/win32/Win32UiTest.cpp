@@ -9,14 +9,18 @@
 // code is 0 only when nothing failed.
 #include <windows.h>
 
+#include <share.h>
+
 #include <commctrl.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/Strings.h"
 #include "app/ui/KorvDlg.h"
 #include "app/ui/ProgressWnd.h"
 #include "app/ui/TransparentImage.h"
@@ -55,7 +59,7 @@ std::wstring tempFolder(const wchar_t* name) {
 
 std::string readAll(const std::wstring& path) {
     std::string bytes;
-    FILE* f = _wfopen(path.c_str(), L"rb");
+    FILE* f = _wfsopen(path.c_str(), L"rb", _SH_DENYNO);
     if (!f) return "<missing>";
     char chunk[4096];
     size_t n = 0;
@@ -65,7 +69,7 @@ std::string readAll(const std::wstring& path) {
 }
 
 void writeAll(const std::wstring& path, const std::string& bytes) {
-    FILE* f = _wfopen(path.c_str(), L"wb");
+    FILE* f = _wfsopen(path.c_str(), L"wb", _SH_DENYNO);
     if (!f) return;
     fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
@@ -254,6 +258,244 @@ void testInstructionsDialog() {
     CHECK(wcsstr(kLoginPageUrl, L"/fonts/lists") != nullptr);
 }
 
+// --- resources ------------------------------------------------------------------------------------------
+
+constexpr WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);     // 1041
+constexpr WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);  // 1033
+
+BOOL CALLBACK collectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR list) {
+    reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
+    return TRUE;
+}
+
+// The languages resource (type, id) is stored under.
+std::vector<WORD> languagesOf(LPCWSTR type, UINT id) {
+    std::vector<WORD> languages;
+    EnumResourceLanguagesW(GetModuleHandleW(nullptr), type, MAKEINTRESOURCEW(id), collectLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
+    return languages;
+}
+
+std::vector<uint8_t> resourceBytes(LPCWSTR type, UINT id, WORD language) {
+    const HMODULE module = GetModuleHandleW(nullptr);
+    const HRSRC found = FindResourceExW(module, type, MAKEINTRESOURCEW(id), language);
+    if (!found) return {};
+    const HGLOBAL loaded = LoadResource(module, found);
+    const auto* bytes = static_cast<const uint8_t*>(loaded ? LockResource(loaded) : nullptr);
+    if (!bytes) return {};
+    return std::vector<uint8_t>(bytes, bytes + SizeofResource(module, found));
+}
+
+// Little-endian fields of a resource, copied out byte by byte; a read past the end latches !ok.
+class ResourceReader {
+public:
+    explicit ResourceReader(const std::vector<uint8_t>& bytes) : m_bytes(bytes) {}
+    uint16_t u16() {
+        if (m_pos + 2 > m_bytes.size()) return fail();
+        const uint16_t v = uint16_t(m_bytes[m_pos] | (m_bytes[m_pos + 1] << 8));
+        m_pos += 2;
+        return v;
+    }
+    uint32_t u32() { return u16() | (uint32_t(u16()) << 16); }
+    uint8_t u8() { return m_pos < m_bytes.size() ? m_bytes[m_pos++] : uint8_t(fail()); }
+    // A string or an ordinal ("#<n>") as dialog templates hold them.
+    std::wstring text() {
+        uint16_t c = u16();
+        if (c == 0xFFFF) return L"#" + std::to_wstring(u16());
+        std::wstring out;
+        for (; c != 0 && m_ok; c = u16()) out += wchar_t(c);
+        return out;
+    }
+    void align4() { m_pos = (m_pos + 3) & ~size_t(3); }
+    void skip(size_t n) { m_pos += n; }
+    bool ok() const { return m_ok; }
+
+private:
+    uint16_t fail() {
+        m_ok = false;
+        return 0;
+    }
+    const std::vector<uint8_t>& m_bytes;
+    size_t m_pos = 0;
+    bool m_ok = true;
+};
+
+struct TemplateItem {
+    uint32_t style, exStyle, id;
+    int x, y, cx, cy;
+    std::wstring className, text;
+};
+
+struct DialogTemplate {
+    uint32_t style = 0, exStyle = 0;
+    int x = 0, y = 0, cx = 0, cy = 0;
+    std::wstring title, face;
+    uint16_t points = 0;
+    std::vector<TemplateItem> items;
+    bool ok = false;
+};
+
+std::wstring lower(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
+    return text;
+}
+
+// A DLGTEMPLATEEX with its items. Predefined classes come as ordinals: 0x80 button, 0x82 static.
+DialogTemplate readDialog(UINT id) {
+    DialogTemplate dialog;
+    const std::vector<uint8_t> bytes = resourceBytes(RT_DIALOG, id, kJapanese);
+    ResourceReader r(bytes);
+    if (r.u16() != 1 || r.u16() != 0xFFFF) return dialog;
+    r.u32();  // help id
+    dialog.exStyle = r.u32();
+    dialog.style = r.u32();
+    const uint16_t count = r.u16();
+    dialog.x = int16_t(r.u16()), dialog.y = int16_t(r.u16()), dialog.cx = int16_t(r.u16()),
+    dialog.cy = int16_t(r.u16());
+    r.text();  // menu
+    r.text();  // class
+    dialog.title = r.text();
+    dialog.points = r.u16();
+    r.u16();  // weight
+    r.u8();   // italic
+    r.u8();   // character set
+    dialog.face = r.text();
+    for (uint16_t i = 0; i < count && r.ok(); ++i) {
+        r.align4();
+        TemplateItem item;
+        r.u32();  // help id
+        item.exStyle = r.u32();
+        item.style = r.u32();
+        item.x = int16_t(r.u16()), item.y = int16_t(r.u16()), item.cx = int16_t(r.u16()),
+        item.cy = int16_t(r.u16());
+        item.id = r.u32();
+        item.className = lower(r.text());
+        if (item.className == L"#128") item.className = L"button";
+        if (item.className == L"#130") item.className = L"static";
+        item.text = r.text();
+        r.skip(r.u16());  // creation data
+        dialog.items.push_back(item);
+    }
+    dialog.ok = r.ok();
+    return dialog;
+}
+
+bool sameItem(const TemplateItem& item, uint32_t id, const wchar_t* className, const wchar_t* text,
+              uint32_t style, int x, int y, int cx, int cy) {
+    return item.id == id && item.className == className && item.text == text && item.style == style &&
+           item.exStyle == 0 && item.x == x && item.y == y && item.cx == cx && item.cy == cy;
+}
+
+void testResources() {
+    const DialogTemplate main = readDialog(IDD_KORV_DIALOG);
+    CHECK(main.ok);
+    CHECK(main.style == (DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU));
+    CHECK(main.exStyle == WS_EX_APPWINDOW);
+    CHECK(main.x == 0 && main.y == 0 && main.cx == 666 && main.cy == 466);
+    CHECK(main.title == L"新 ZELKO への移行手順");
+    CHECK(main.face == L"MS UI Gothic" && main.points == 9);
+    const uint32_t text = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT;
+    const uint32_t push = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+    const uint32_t none = 0xFFFFFFFF;
+    CHECK(main.items.size() == 8);
+    if (main.items.size() == 8) {
+        CHECK(sameItem(main.items[0], IDC_LOGO, L"transparentimage", L"129",
+                       WS_CHILD | WS_VISIBLE | WS_TABSTOP, 296, 9, 73, 85));
+        CHECK(sameItem(main.items[1], none, L"static", reinterpret_cast<const wchar_t*>(kInstructionsIntro),
+                       text, 10, 109, 300, 8));
+        CHECK(sameItem(main.items[2], none, L"static", reinterpret_cast<const wchar_t*>(kInstructionsHeading),
+                       text, 10, 131, 300, 8));
+        CHECK(sameItem(main.items[3], none, L"static", reinterpret_cast<const wchar_t*>(kInstructionsStep),
+                       text, 10, 146, 300, 8));
+        CHECK(sameItem(main.items[4], none, L"static", reinterpret_cast<const wchar_t*>(kInstructionsNote),
+                       text, 10, 154, 300, 8));
+        CHECK(sameItem(main.items[5], IDC_LOGIN, L"button",
+                       reinterpret_cast<const wchar_t*>(kInstructionsLogin), push, 10, 169, 50, 14));
+        CHECK(sameItem(main.items[6], none, L"static", L"#130",
+                       WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_CENTERIMAGE, 7, 190, 652, 248));
+        CHECK(sameItem(main.items[7], IDCANCEL, L"button",
+                       reinterpret_cast<const wchar_t*>(kInstructionsClose), push, 609, 445, 50, 14));
+        for (const TemplateItem& item : main.items)
+            CHECK((item.style & BS_DEFPUSHBUTTON) == 0 || item.className != L"button");
+    }
+
+    const DialogTemplate progress = readDialog(IDD_PROGRESS);
+    CHECK(progress.ok);
+    CHECK(progress.style == (DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_VISIBLE | WS_CAPTION));
+    CHECK(progress.exStyle == 0);
+    CHECK(progress.cx == 266 && progress.cy == 174);
+    CHECK(progress.title == reinterpret_cast<const wchar_t*>(loadString(IDS_TOOL_TITLE)));
+    CHECK(progress.face == L"MS UI Gothic" && progress.points == 9);
+    CHECK(progress.items.size() == 3);
+    if (progress.items.size() == 3) {
+        CHECK(sameItem(progress.items[0], IDC_PROGRESS_LOGO, L"transparentimage", L"128",
+                       WS_CHILD | WS_VISIBLE | WS_TABSTOP, 97, 9, 73, 85));
+        CHECK(sameItem(progress.items[1], none, L"static", reinterpret_cast<const wchar_t*>(kProgressText),
+                       text, 10, 100, 67, 8));
+        CHECK(sameItem(progress.items[2], IDC_PROGRESS, L"msctls_progress32", L"",
+                       WS_CHILD | WS_VISIBLE | WS_BORDER, 7, 122, 252, 14));
+    }
+
+    // The string table is the same text as the other front ends'.
+    for (UINT id = IDS_TOOL_TITLE; id <= IDS_ERR_GENERAL; ++id) {
+        const wchar_t* resource = nullptr;
+        const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&resource), 0);
+        CHECK(length > 0 &&
+              std::wstring(resource, size_t(length)) == reinterpret_cast<const wchar_t*>(loadString(id)));
+    }
+
+    // Bitmaps: 24 bits, their sizes.
+    const struct {
+        UINT id;
+        int32_t width, height;
+    } bitmaps[] = {{IDB_PROGRESS_LOGO, 128, 128}, {IDB_LOGO, 128, 128}, {IDB_INSTRUCTIONS, 1138, 372}};
+    for (const auto& bitmap : bitmaps) {
+        const std::vector<uint8_t> bytes = resourceBytes(RT_BITMAP, bitmap.id, kJapanese);
+        ResourceReader r(bytes);
+        CHECK(r.u32() == 40);
+        CHECK(int32_t(r.u32()) == bitmap.width && int32_t(r.u32()) == bitmap.height);
+        CHECK(r.u16() == 1 && r.u16() == 24);
+    }
+
+    // The icon: twelve images, stored under US English.
+    const std::vector<uint8_t> group = resourceBytes(RT_GROUP_ICON, IDI_TOOL, kEnglishUs);
+    ResourceReader r(group);
+    CHECK(r.u16() == 0 && r.u16() == 1);
+    const uint16_t count = r.u16();
+    CHECK(count == 12);
+    const int expected[12][2] = {{48, 4},   {32, 4},   {16, 4},  {48, 8},  {32, 8},  {16, 8},
+                                 {256, 32}, {128, 32}, {48, 32}, {32, 32}, {24, 32}, {16, 32}};
+    for (uint16_t i = 0; i < count && i < 12; ++i) {
+        const int width = r.u8(), height = r.u8();
+        r.u8();  // colours
+        r.u8();
+        r.u16();  // planes
+        const int bits = r.u16();
+        r.u32();  // bytes
+        const uint16_t image = r.u16();
+        CHECK((width == 0 ? 256 : width) == expected[i][0] && (height == 0 ? 256 : height) == expected[i][0]);
+        CHECK(bits == expected[i][1]);
+        CHECK(languagesOf(RT_ICON, image) == std::vector<WORD>{kEnglishUs});
+    }
+    CHECK(languagesOf(RT_GROUP_ICON, IDI_TOOL) == std::vector<WORD>{kEnglishUs});
+    CHECK(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOOL)) != nullptr);
+
+    // Everything else is Japanese.
+    for (UINT id : {IDD_KORV_DIALOG, IDD_PROGRESS})
+        CHECK(languagesOf(RT_DIALOG, id) == std::vector<WORD>{kJapanese});
+    for (UINT id : {IDB_PROGRESS_LOGO, IDB_LOGO, IDB_INSTRUCTIONS})
+        CHECK(languagesOf(RT_BITMAP, id) == std::vector<WORD>{kJapanese});
+    CHECK(languagesOf(RT_STRING, IDS_TOOL_TITLE / 16 + 1) == std::vector<WORD>{kJapanese});
+
+    // The manifest: common controls 6, no elevation, DPI aware.
+    const std::vector<uint8_t> manifest = resourceBytes(RT_MANIFEST, 1, kJapanese);
+    const std::string xml(manifest.begin(), manifest.end());
+    CHECK(xml.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos);
+    CHECK(xml.find("level=\"asInvoker\"") != std::string::npos);
+    CHECK(xml.find(">true</dpiAware>") != std::string::npos);
+}
+
 // --- the platform port ------------------------------------------------------------------------------------
 
 void testReplaceFile() {
@@ -396,6 +638,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 2 && wcscmp(argv[2], L"foreign-class") == 0) {
         testForeignClass();
     } else {
+        testResources();
         testControlTextNumber();
         testTransparentImage();
         testProgressDialog();
@@ -407,7 +650,7 @@ int wmain(int argc, wchar_t** argv) {
     std::string report;
     for (const std::string& failure : g_failures) report += "FAILED " + failure + "\n";
     report += "passed " + std::to_string(g_passed) + " failed " + std::to_string(g_failures.size()) + "\n";
-    FILE* f = _wfopen(argv[1], L"wb");
+    FILE* f = _wfsopen(argv[1], L"wb", _SH_DENYNO);
     if (f) {
         fwrite(report.data(), 1, report.size(), f);
         fclose(f);
