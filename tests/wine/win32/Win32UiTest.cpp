@@ -243,6 +243,15 @@ void testInstructionsDialog() {
     CHECK(HICON(SendMessageW(dialog.m_hWnd, WM_GETICON, ICON_SMALL, 0)) == icon);
     CHECK(HICON(SendMessageW(dialog.m_hWnd, WM_QUERYDRAGICON, 0, 0)) == icon);
     CHECK((GetWindowLongW(dialog.m_hWnd, GWL_EXSTYLE) & WS_EX_APPWINDOW) != 0);
+    // Painting: the system's while the dialog is open, the icon's while it is minimised.
+    CHECK(dialog.handleMessage(WM_PAINT, 0, 0) == FALSE);
+    ShowWindow(dialog.m_hWnd, SW_MINIMIZE);
+    if (IsIconic(dialog.m_hWnd)) {
+        InvalidateRect(dialog.m_hWnd, nullptr, TRUE);
+        CHECK(dialog.handleMessage(WM_PAINT, 0, 0) == TRUE);
+    }
+    ShowWindow(dialog.m_hWnd, SW_RESTORE);
+    pumpPending();
     // Escape reaches the dialog's keyboard handling and ends it; Enter does not.
     MSG enter = {dialog.m_hWnd, WM_KEYDOWN, VK_RETURN, 0, 0, {}};
     wchar_t noBrowser[] = L"KORV_BROWSER_LOG=";
