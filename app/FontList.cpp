@@ -86,12 +86,15 @@ bool FontListWriter::begin() {
     return true;
 }
 
+size_t FontListWriter::roomFor(const char* name, size_t nameBytes) const {
+    return size_t(m_first ? kJsonFirstEntryBytes : kJsonLaterEntryBytes) +
+           jsonEscapedLength(name, nameBytes) + size_t(kJsonClosingBytes) + 1;
+}
+
 bool FontListWriter::append(const char* name, size_t nameBytes) {
     if (!m_begun) return false;
-    const size_t entry =
-        size_t(m_first ? kJsonFirstEntryBytes : kJsonLaterEntryBytes) + jsonEscapedLength(name, nameBytes);
     const size_t room = size_t(m_capacity - m_length);
-    if (entry + size_t(kJsonClosingBytes) + 1 > room) return false;
+    if (roomFor(name, nameBytes) > room) return false;
 
     char* out = m_buffer + m_length;
     size_t n = 0;

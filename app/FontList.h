@@ -5,8 +5,9 @@
 //   later entry  34 + name  a comma, then the first-entry form
 //   closing       7 bytes   \n  ]\n}\n
 //
-// The list is assembled in one buffer sized in advance (128 bytes per file met by the counting pass); an
-// entry that does not fit is refused, never the buffer grown. The buffer always keeps a NUL after the text.
+// The list is assembled in one buffer sized in advance by the counting pass (at least 128 bytes per file
+// met, more when the names need it). The writer refuses an entry that does not fit; its owner then moves the
+// text to a larger buffer. The buffer always keeps a NUL after the text.
 #pragma once
 
 #include <cstddef>
@@ -47,7 +48,17 @@ public:
     // Appends the closing piece (begin and append always leave room for it).
     void finish();
 
+    // The bytes that appending `name` needs free: the entry, the closing piece and the terminator.
+    size_t roomFor(const char* name, size_t nameBytes) const;
+
+    // Continues in `buffer`, which already holds the text written so far (a grown copy of the old one).
+    void moveTo(char* buffer, int32_t capacity) {
+        m_buffer = buffer;
+        m_capacity = capacity;
+    }
+
     int32_t length() const { return m_length; }
+    int32_t capacity() const { return m_capacity; }
     // True until the first entry has been appended.
     bool isEmpty() const { return m_first; }
 

@@ -3,16 +3,24 @@
 //   1. the system font folder (m_szFontsFolder),
 //   2. the per-user font folder: kUserProfileVariable expanded, followed by kUserFontsSuffix.
 //
-// The walk of one root keeps pending subdirectories on a fixed stack of 64 names. Entering a directory
-// replaces its name on the stack by a ".." marker that stays below the directory's own subdirectories, so
-// that popping the marker later returns to the parent. The root is listed first; subdirectories are then
-// visited depth-first, the most recently listed first. Entries come in the order the listing returns them.
+// The walk of one root keeps pending subdirectories on a stack of names. Entering a directory replaces its
+// name on the stack by a ".." marker that stays below the directory's own subdirectories, so that popping
+// the marker later returns to the parent. The root is listed first; subdirectories are then visited
+// depth-first, the most recently listed first. Entries come in the order the listing returns them.
+//
+// Nothing met is ever dropped for want of room: the stack grows with the number of pending folders (a
+// folder with hundreds of subfolders is common in large font libraries), and the list's buffer is sized by
+// the counting pass from the names' real lengths, then grown if files appeared between the passes. Only
+// the path-length limits of the platform leave folders and files out.
 #include "app/FontScan.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "app/FontList.h"
 #include "app/KorvApp.h"
@@ -22,7 +30,6 @@
 
 namespace {
 
-constexpr int kMaxPendingDirectories = 64;              // slots of the walk's directory stack
 constexpr uint32_t kMaxPathLength = kMaxPathUnits - 1;  // 259 units of path before the terminator
 constexpr uint32_t kShortDirectoryProbe = 16;           // the length test asks with a 16-unit buffer
 constexpr int kMaxUtf8NameBytes = 1024;                 // 259 units need at most 777 bytes of UTF-8
@@ -44,21 +51,23 @@ bool copyString(char16_t* out, uint32_t capacity, const char16_t* text) {
     return true;
 }
 
+// Pending subdirectories and ".." markers; grows as needed (allocation failure throws std::bad_alloc,
+// which the worker reports as kOutOfMemory).
 struct DirectoryStack {
-    char16_t slot[kMaxPendingDirectories][kMaxPathUnits];
-    int depth = 0;
+    std::vector<std::u16string> names;
 };
 
 // Walks one root; the current directory must already be the root. `onFile(name)` returns false to end the
 // listing of the current directory at once (the walk goes on with the stack).
 template <typename OnFile>
 void walkRoot(PlatformPort& platform, DirectoryStack& stack, OnFile&& onFile) {
-    stack.depth = 0;
+    std::vector<std::u16string>& names = stack.names;
+    names.clear();
     do {
-        if (stack.depth > 0) {
-            --stack.depth;
-            const char16_t* name = stack.slot[stack.depth];
-            if (equals(name, kParent)) {
+        if (!names.empty()) {
+            const std::u16string name = std::move(names.back());
+            names.pop_back();
+            if (name == kParent) {
                 (void)platform.setCurrentDirectory(kParent);
                 continue;
             }
@@ -66,10 +75,9 @@ void walkRoot(PlatformPort& platform, DirectoryStack& stack, OnFile&& onFile) {
             // returns the length when it is below 16, otherwise the length plus one.
             char16_t probe[kShortDirectoryProbe];
             const uint64_t current = platform.getCurrentDirectory(kShortDirectoryProbe, probe);
-            if (current + wideLength(name) + 3 > kMaxPathLength) continue;
-            if (!platform.setCurrentDirectory(name)) continue;
-            (void)copyString(stack.slot[stack.depth], kMaxPathUnits, kParent);
-            ++stack.depth;
+            if (current + name.size() + 3 > kMaxPathLength) continue;
+            if (!platform.setCurrentDirectory(name.c_str())) continue;
+            names.emplace_back(kParent);
         }
 
         std::unique_ptr<DirectoryListing> listing = platform.listCurrentDirectory();
@@ -79,14 +87,12 @@ void walkRoot(PlatformPort& platform, DirectoryStack& stack, OnFile&& onFile) {
             entry.name[kMaxPathUnits - 1] = u'\0';
             if (entry.isDirectory) {
                 if (equals(entry.name, u".") || equals(entry.name, kParent)) continue;
-                if (stack.depth == kMaxPendingDirectories) break;  // the rest of this listing is dropped
-                (void)copyString(stack.slot[stack.depth], kMaxPathUnits, entry.name);
-                ++stack.depth;
+                names.emplace_back(entry.name);
             } else if (!onFile(entry.name)) {
                 break;
             }
         }
-    } while (stack.depth > 0);
+    } while (!names.empty());
 }
 
 // The per-user root, or false when it cannot be formed within 259 units (then it is not walked).
@@ -136,17 +142,23 @@ public:
         }
         m_writer.finish();
         m_app.m_nJsonLength = m_writer.length();
-        if (m_writer.isEmpty()) m_app.m_nStatus = kNoFontsFound;
+        if (m_outOfMemory)
+            m_app.m_nStatus = kOutOfMemory;
+        else if (m_writer.isEmpty())
+            m_app.m_nStatus = kNoFontsFound;
     }
 
     void end() { m_catalog.release(); }
 
 private:
-    // After the counting pass: the progress total and the one buffer of the list.
+    // After the counting pass: the progress total and the one buffer of the list, large enough for every
+    // file met to be listed (never smaller than 128 bytes per file).
     bool prepareList() {
         m_app.m_nProgressTotal.store(m_passCount, std::memory_order_relaxed);
         m_app.m_nProgressCount.store(0, std::memory_order_relaxed);
-        const int64_t capacity = fontListCapacity(m_passCount);
+        int64_t capacity = fontListCapacity(m_passCount);
+        const int64_t needed = int64_t(kJsonMinimumCapacity) + m_neededBytes;
+        if (capacity >= 0 && needed > capacity) capacity = needed <= INT32_MAX ? needed : -1;
         char* buffer = capacity > 0 ? static_cast<char*>(std::malloc(size_t(capacity))) : nullptr;
         if (!buffer) {
             m_app.m_nStatus = kOutOfMemory;
@@ -160,13 +172,36 @@ private:
         return true;
     }
 
+    // Files that appeared after the counting pass can outgrow the buffer: it is grown rather than an entry
+    // dropped. False when no larger buffer can be had.
+    bool growList(size_t nameBytes, const char* name) {
+        const int64_t capacity = m_writer.capacity();
+        const int64_t needed = int64_t(m_writer.length()) + int64_t(m_writer.roomFor(name, nameBytes));
+        int64_t grown = capacity * 2 > needed ? capacity * 2 : needed;
+        if (grown > INT32_MAX) grown = INT32_MAX;
+        if (grown < needed) return false;
+        char* buffer = static_cast<char*>(std::realloc(m_app.m_pJsonBuffer, size_t(grown)));
+        if (!buffer) return false;
+        m_app.m_pJsonBuffer = buffer;
+        m_writer.moveTo(buffer, int32_t(grown));
+        return true;
+    }
+
     // One file met; false ends the listing of the current directory.
     bool onFile(const char16_t* name) {
         // Only this thread writes the counter; the main thread reads it concurrently.
         const int32_t count = m_app.m_nProgressCount.load(std::memory_order_relaxed);
         if (count < INT32_MAX) m_app.m_nProgressCount.store(count + 1, std::memory_order_relaxed);
         if (m_passCount < INT32_MAX) ++m_passCount;
-        if (!m_listing) return true;
+        if (!m_listing) {
+            // The room this file's entry would take if it qualifies.
+            char utf8[kMaxUtf8NameBytes];
+            const int written = wideCharToUtf8(name, -1, utf8, kMaxUtf8NameBytes);
+            if (written > 0)
+                m_neededBytes += kJsonLaterEntryBytes + int64_t(jsonEscapedLength(utf8, size_t(written - 1)));
+            return true;
+        }
+        if (m_outOfMemory) return false;
 
         char16_t path[kMaxPathUnits];
         const uint32_t directory = m_app.m_platform.getCurrentDirectory(kMaxPathUnits, path);
@@ -186,7 +221,13 @@ private:
         char utf8[kMaxUtf8NameBytes];
         const int written = wideCharToUtf8(name, -1, utf8, kMaxUtf8NameBytes);
         if (written <= 0) return true;
-        return m_writer.append(utf8, size_t(written - 1));
+        const size_t nameBytes = size_t(written - 1);
+        if (m_writer.append(utf8, nameBytes)) return true;
+        if (!growList(nameBytes, utf8) || !m_writer.append(utf8, nameBytes)) {
+            m_outOfMemory = true;
+            return false;
+        }
+        return true;
     }
 
     CKorvApp& m_app;
@@ -195,7 +236,9 @@ private:
     DirectoryStack m_stack;
     FontListWriter m_writer{nullptr, 0};
     int32_t m_passCount = 0;
+    int64_t m_neededBytes = 0;  // entry bytes of every file met by the counting pass
     bool m_listing = false;
+    bool m_outOfMemory = false;
 };
 
 }  // namespace

@@ -189,19 +189,36 @@ TEST_F(FontScanTest, UnlistableOrUnenterableSubfoldersAreDroppedSilently) {
     EXPECT_EQ(platform.cwd(), kSystem);  // back at the root although two folders failed
 }
 
-TEST_F(FontScanTest, SixtyFourPendingFoldersEndTheListingThatOverflows) {
+TEST_F(FontScanTest, MorePendingFoldersThanTheOld64SlotsLoseNothing) {
     for (int i = 0; i < 70; ++i) platform.addDirectory(kSystem + u"/d" + utf8ToUtf16(std::to_string(i)));
-    platform.addFile(kSystem + u"/root.ttf");  // after the folders: lost with the overflow
+    platform.addFile(kSystem + u"/root.ttf");  // listed after 70 pending folders
     for (int i = 0; i < 70; ++i) {
         const std::u16string dir = kSystem + u"/d" + utf8ToUtf16(std::to_string(i));
-        if (i == 63) platform.addFile(dir + u"/inner/i.ttf");  // listed before f63: overflows at depth 64
+        if (i == 63) platform.addFile(dir + u"/inner/i.ttf");  // a 71st pending folder while d63 is listed
         platform.addFile(dir + u"/f" + utf8ToUtf16(std::to_string(i)) + u".ttf");
     }
     scan();
-    std::vector<std::string> expected;
+    std::vector<std::string> expected{"root.ttf"};
+    for (int i = 69; i >= 63; --i) expected.push_back("f" + std::to_string(i) + ".ttf");
+    expected.push_back("i.ttf");
     for (int i = 62; i >= 0; --i) expected.push_back("f" + std::to_string(i) + ".ttf");
     EXPECT_EQ(listed(), expected);
-    EXPECT_EQ(app.m_nProgressTotal.load(), 63);
+    EXPECT_EQ(app.m_nProgressTotal.load(), 72);
+    EXPECT_EQ(app.m_nStatus, kOk);
+    EXPECT_EQ(platform.cwd(), kSystem);
+}
+
+TEST_F(FontScanTest, DeepAndWideTreeIsWalkedCompletely) {
+    // 300 folders side by side, each with a nested folder: far past any fixed stack.
+    size_t files = 0;
+    for (int i = 0; i < 300; ++i) {
+        const std::u16string dir = kSystem + u"/w" + utf8ToUtf16(std::to_string(i));
+        platform.addFile(dir + u"/a.ttf");
+        platform.addFile(dir + u"/n/b.ttf");
+        files += 2;
+    }
+    scan();
+    EXPECT_EQ(listed().size(), files);
     EXPECT_EQ(platform.cwd(), kSystem);
 }
 
@@ -216,19 +233,59 @@ TEST_F(FontScanTest, SixtyFourPendingFoldersFitExactly) {
     EXPECT_EQ(listed().front(), "root.ttf");
 }
 
-TEST_F(FontScanTest, ListOverflowingTheBudgetDropsTheRestOfThatFolderOnly) {
-    const std::u16string long1 = repeat(u'a', 216) + u".ttf";  // 220 units
+TEST_F(FontScanTest, LongNamesBeyond128BytesPerFileAreAllListed) {
+    const std::u16string long1 = repeat(u'a', 216) + u".ttf";  // 220 units: more than 128 bytes an entry
     const std::u16string long2 = repeat(u'b', 216) + u".ttf";
     platform.addFile(kSystem + u"/sub/d.ttf");
     platform.addFile(kSystem + u"/" + long1);
     platform.addFile(kSystem + u"/" + long2);
     platform.addFile(kSystem + u"/c.ttf");
+    const std::string text = scan();
+    EXPECT_EQ(listed(), (std::vector<std::string>{utf16ToUtf8(long1), utf16ToUtf8(long2), "c.ttf", "d.ttf"}));
+    EXPECT_EQ(app.m_nJsonLength, 37 + (33 + 220) + (34 + 220) + (34 + 5) + (34 + 5) + 7);
+    EXPECT_EQ(text.substr(text.size() - 7), "\n  ]\n}\n");
+    EXPECT_EQ(script.paths.size(), 4u);
+}
+
+namespace {
+
+// A progress window that adds files to the platform when the listing pass starts (its second refresh):
+// files that appear between the counting pass and the listing pass.
+class GrowingProgress final : public ProgressWindow {
+public:
+    GrowingProgress(FakePlatform& platform, std::u16string folder, int count)
+        : m_platform(platform), m_folder(std::move(folder)), m_count(count) {}
+    void setPosition(int32_t) override {}
+    bool isVisible() override { return true; }
+    void close() override {}
+    void refresh() override {
+        if (++m_refreshes != 2) return;
+        for (int i = 0; i < m_count; ++i)
+            m_platform.addFile(m_folder + u"/late" + utf8ToUtf16(std::to_string(i)) + u"-" +
+                               repeat(u'x', 100) + u".ttf");
+    }
+
+private:
+    FakePlatform& m_platform;
+    std::u16string m_folder;
+    int m_count;
+    int m_refreshes = 0;
+};
+
+}  // namespace
+
+TEST_F(FontScanTest, FilesAppearingBetweenThePassesGrowTheListInsteadOfBeingDropped) {
+    platform.addFile(kSystem + u"/a.ttf");
+    GrowingProgress progress(platform, kSystem, 50);
+    app.m_pProgressWnd = &progress;
     scan();
-    // 4 files: 512 bytes. Header 37 + first entry 253 = 290; the second needs 34 + 220 + 8 > 222.
-    EXPECT_EQ(listed(), (std::vector<std::string>{utf16ToUtf8(long1), "d.ttf"}));
-    EXPECT_EQ(app.m_nJsonLength, 37 + 253 + 39 + 7);
-    // Identification still ran for long2 (the room check comes after it), not for c.ttf.
-    EXPECT_EQ(script.paths.size(), 3u);
+    app.m_pProgressWnd = nullptr;
+    EXPECT_EQ(app.m_nStatus, kOk);
+    EXPECT_EQ(app.m_nProgressTotal.load(), 1);
+    EXPECT_EQ(listed().size(), 51u);
+    const std::string text(app.m_pJsonBuffer, size_t(app.m_nJsonLength));
+    EXPECT_EQ(text.substr(0, 37), "{\n  \"version\": \"1.0\",\n  \"fontlist\": [");
+    EXPECT_EQ(text.substr(text.size() - 7), "\n  ]\n}\n");
 }
 
 TEST_F(FontScanTest, JapaneseNamesAreListedInUtf8) {
