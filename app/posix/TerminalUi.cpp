@@ -37,23 +37,26 @@ bool isYes(const std::string& answer) {
 
 }  // namespace
 
-TerminalUi::TerminalUi(std::FILE* input, std::FILE* output, std::u16string startDirectory)
+TerminalUi::TerminalUi(std::FILE* input, std::FILE* output, std::FILE* errorOutput,
+                       std::u16string startDirectory)
     : m_input(input),
       m_output(output),
+      m_errorOutput(errorOutput),
       m_startDirectory(std::move(startDirectory)),
-      m_interactive(isatty(fileno(output)) != 0),
+      m_interactive(isatty(fileno(errorOutput)) != 0),
       m_echo(isatty(fileno(input)) == 0) {}
 
 TerminalUi::~TerminalUi() {
     reapChildren(false);
 }
 
-void TerminalUi::writeUtf8(const std::u16string& text) {
+void TerminalUi::writeUtf8(std::FILE* stream, const std::u16string& text) {
     const std::string bytes = utf16ToUtf8(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), m_output);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
 
 TerminalUi::Line TerminalUi::readLine(std::string& line) {
+    std::fflush(m_errorOutput);
     std::fflush(m_output);
     line.clear();
     int c;
@@ -83,17 +86,17 @@ void TerminalUi::Progress::show() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_open = true;
     m_percent = 0;
-    m_ui.print(loadString(IDS_TOOL_TITLE));
-    m_ui.print(u"\n");
+    m_ui.printError(loadString(IDS_TOOL_TITLE));
+    m_ui.printError(u"\n");
     draw();
 }
 
 void TerminalUi::Progress::draw() {
     if (!m_open) return;
     if (m_ui.m_interactive) {
-        m_ui.print(u"\r", kProgressText, u" ", utf8ToUtf16(std::to_string(m_percent)), u"%");
+        m_ui.printError(u"\r", kProgressText, u" ", utf8ToUtf16(std::to_string(m_percent)), u"%");
     }
-    std::fflush(m_ui.m_output);
+    std::fflush(m_ui.m_errorOutput);
 }
 
 void TerminalUi::Progress::setPosition(int32_t percent) {
@@ -117,10 +120,10 @@ void TerminalUi::Progress::close() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open) return;
     if (!m_ui.m_interactive) {
-        m_ui.print(kProgressText, u" ", utf8ToUtf16(std::to_string(m_percent)), u"%");
+        m_ui.printError(kProgressText, u" ", utf8ToUtf16(std::to_string(m_percent)), u"%");
     }
-    m_ui.print(u"\n");
-    std::fflush(m_ui.m_output);
+    m_ui.printError(u"\n");
+    std::fflush(m_ui.m_errorOutput);
     m_open = false;
 }
 
@@ -175,8 +178,8 @@ SaveDialogResult TerminalUi::runSaveDialog(const char16_t* title, const char16_t
 
 void TerminalUi::showMessage(uint32_t stringId) {
     const char16_t* text = loadString(stringId);
-    print(u"[", loadString(IDS_TOOL_TITLE), u"] ", text ? text : u"", u"\n");
-    std::fflush(m_output);
+    printError(u"[", loadString(IDS_TOOL_TITLE), u"] ", text ? text : u"", u"\n");
+    std::fflush(m_errorOutput);
 }
 
 void TerminalUi::runInstructionsDialog() {

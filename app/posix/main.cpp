@@ -10,7 +10,7 @@
 int main() {
     std::signal(SIGPIPE, SIG_IGN);  // a closed output must not kill the run half-way
     PosixPlatform platform;
-    TerminalUi ui(stdin, stdout, platform.currentDirectory());
+    TerminalUi ui(stdin, stdout, stderr, platform.currentDirectory());
     CKorvApp app(platform, ui);
     app.InitInstance();
     return CKorvApp::exitCodeFor(app.m_nStatus);

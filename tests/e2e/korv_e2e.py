@@ -155,7 +155,7 @@ class Machine:
             return f.read()
 
     def message_shown(self, string_id):
-        return ("[%s] %s" % (TITLE, TEXTS[string_id])) in self.output
+        return ("[%s] %s" % (TITLE, TEXTS[string_id])) in self.errors
 
     def messages(self):
         return [i for i in TEXTS if self.message_shown(i)]
@@ -175,7 +175,7 @@ def scenario_success(m):
     code = m.run("\nq\n")
     check(code == 0, "exit code %d" % code)
     check(m.saved() == font_list("DejaVuSans.ttf", "ipag.ttf", "FreeSans.otf"), "list: %r" % m.saved())
-    check(PROGRESS in m.output, "no progress shown")
+    check(PROGRESS in m.errors, "no progress shown")
     check(SAVE_JA in m.output, "no Japanese save title")
     check("ファイル名 [%s]: " % os.path.join(m.desktop, "FontsList.json") in m.output, "proposed path")
     check(INSTRUCTIONS in m.output and PAGE in m.output, "no instructions")
@@ -190,7 +190,7 @@ def scenario_no_catalog(m):
     check(code == 1, "exit code %d" % code)
     check(m.messages() == [132], "messages %r" % m.messages())
     check(INSTRUCTIONS in m.output, "instructions must follow")
-    check(PROGRESS not in m.output and SAVE_JA not in m.output, "no scan and no save dialog expected")
+    check(PROGRESS not in m.errors and SAVE_JA not in m.output, "no scan and no save dialog expected")
     check(os.listdir(m.desktop) == [], "nothing may be written")
 
 
@@ -201,7 +201,7 @@ def scenario_no_fonts_found(m):
     m.add_font(DEJAVU_BOLD, m.fonts)  # a catalog font of group 7
     code = m.run("q\n")
     check(code == 1, "exit code %d" % code)
-    check(PROGRESS in m.output, "the scan runs")
+    check(PROGRESS in m.errors, "the scan runs")
     check(m.messages() == [132], "messages %r" % m.messages())
     check(SAVE_JA not in m.output, "no save dialog expected")
     check(INSTRUCTIONS in m.output, "instructions must follow")
@@ -274,7 +274,7 @@ def scenario_rejected_catalog(m):
     m.add_font(DEJAVU, m.fonts)
     code = m.run("\nq\n")
     check(code == 1, "exit code %d" % code)
-    check(PROGRESS in m.output, "the worker reads the catalog")
+    check(PROGRESS in m.errors, "the worker reads the catalog")
     check(m.messages() == [133], "messages %r" % m.messages())
     check(SAVE_JA not in m.output and INSTRUCTIONS not in m.output, "no save, no instructions")
 
