@@ -49,7 +49,7 @@ run_preset() {
 
 run_preset release
 run_preset asan
-run_preset tsan -L tsan
+run_preset tsan
 
 if [[ -z "${KORV_SKIP_WINE:-}" && -f tests/wine/run_wine_e2e.sh ]]; then
     echo "== mingw: cross-build the Windows program"
