@@ -128,6 +128,7 @@ class Suite:
         self.desktop = None
         self.desktop_count = 0
         self.seen = []  # (time, title) of every korv.exe window seen during a scenario
+        self.seen_ids = set()
         self.scenario = ""
         self.fonts = {}
 
@@ -322,6 +323,7 @@ class Suite:
         self.desktop_count += 1
         self.desktop = f"korv{os.getpid()}s{self.desktop_count}"
         self.seen = []
+        self.seen_ids = set()
         self.started = time.monotonic()
         log = open(os.path.join(self.logs, f"{self.scenario}.log"), "ab")
         self.launcher = subprocess.Popen(["wine", "explorer", f"/desktop={self.desktop},{DESKTOP_SIZE}",
@@ -342,13 +344,14 @@ class Suite:
         self.xdotool("mousemove", str(PARK_POINTER[0]), str(PARK_POINTER[1]))
 
     def titles(self):
-        """Titles of the visible windows of korv.exe, recorded as seen."""
+        """Titles of the visible windows of korv.exe; each new window is recorded in `seen`."""
         found = []
         for window in self.xdotool("search", "--onlyvisible", "--class", "^korv\\.exe$").split():
             name = self.xdotool("getwindowname", window).rstrip("\n")
             if name:
                 found.append(name)
-                if not self.seen or name not in [t for _, t in self.seen]:
+                if window not in self.seen_ids:
+                    self.seen_ids.add(window)
                     self.seen.append((time.monotonic() - self.started, name))
         return found
 
