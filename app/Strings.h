@@ -18,7 +18,11 @@ constexpr char16_t kSaveTitleEnglish[] = u"Save a font list";
 constexpr char16_t kFontListFileName[] = u"FontsList.json";
 
 // The new service's font-list page, opened by the instructions dialog's login action.
-constexpr char16_t kLoginPageAddress[] = u"https://www.zelko.example/fonts/lists";
+// The host is a build setting (KORV_SERVICE_HOST).
+#ifndef KORV_SERVICE_HOST
+#define KORV_SERVICE_HOST "www.zelko.example"
+#endif
+constexpr char16_t kLoginPageAddress[] = u"https://" KORV_SERVICE_HOST "/fonts/lists";
 
 // Texts of the progress dialog (template 103).
 constexpr char16_t kProgressText[] = u"ZELKO フォントの検索中...";

@@ -6,7 +6,8 @@
 # MINGW_BUILD_DIR is the Windows cross-build (default: build/mingw, the mingw preset's), which holds korv.exe
 # and the suite's Windows helpers. The Wine prefix, logs and screenshots go to MINGW_BUILD_DIR/wine-e2e. The
 # catalog writer is a native tool: KORV_CATALOG_TOOL if set, else build/release's, else it is built in
-# MINGW_BUILD_DIR/wine-e2e/native. Exit status 77: the suite cannot run here (skipped).
+# MINGW_BUILD_DIR/wine-e2e/native. Exit status 77: the suite cannot run here (skipped; 1 instead when
+# KORV_REQUIRE_WINE is set).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -19,6 +20,7 @@ exe="$build/korv.exe"
 helpers="$build/tests/wine/win32"
 if [[ ! -f "$exe" || ! -f "$helpers/korv-probe.exe" || ! -f "$helpers/korv-win32-tests.exe" ]]; then
     echo "wine e2e: SKIPPED, no Windows build in $build (cmake --preset mingw && cmake --build --preset mingw)"
+    [[ -n "${KORV_REQUIRE_WINE:-}" ]] && exit 1  # the full test run: a suite that cannot run fails
     exit 77
 fi
 work="$build/wine-e2e"
