@@ -368,7 +368,7 @@ TEST_F(CatalogToolTest, DescriptionToFileToDumpRoundTrip) {
     ASSERT_EQ(catalog.load(reinterpret_cast<const uint8_t*>(image.data()), image.size()), kOk);
     const awfc::Catalog loaded = awfc::describeCatalog(catalog);
     EXPECT_EQ(parse(dumped), loaded) << dumped;
-    EXPECT_NE(dumped.find("display = ヒラギノ角ゴ W3"), std::string::npos) << dumped;
+    EXPECT_NE(dumped.find("display = コハク角ゴ W3"), std::string::npos) << dumped;
     EXPECT_NE(dumped.find("table 10 \"true\""), std::string::npos) << dumped;  // stored group 3
 
     // The dump builds a catalog that loads to the same thing.

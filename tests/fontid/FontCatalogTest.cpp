@@ -156,7 +156,7 @@ std::vector<uint8_t> sampleImage() {
     c.tables.back().records[0].furtherName = "YuGothic";
     c.tables.push_back(
         table(3, kTagTrue,
-              {record("ヒラギノ角ゴ W3", "HiraKakuPro-W3", {"ヒラギノ角ゴ Pro W3", "Hiragino W3"}),
+              {record("コハク角ゴ W3", "KohakuKakuPro-W3", {"コハク角ゴ Pro W3", "Kohaku W3"}),
                record(kSoyomine + " Regular", "Soyomine-Regular", {kSoyomine + " R"}),
                record("𠮷野家", "Yoshinoya", {"𠮷野家 Gothic"})}));
     c.tables.push_back(table(7, kTagColr, {record("カラー", "Color", {"カラー Regular"})}));
@@ -633,7 +633,7 @@ TEST(FontCatalogTest, SampleDescriptionLoadsAsWritten) {
     ASSERT_EQ(loadCopy(catalog, image(description)), kOk);
     expectConsistent(catalog);
     int32_t group = -1;
-    EXPECT_EQ(catalog.findByFullName(kSlotTrue, u"Hiragino Kaku Gothic Pro W3", group), 0);
+    EXPECT_EQ(catalog.findByFullName(kSlotTrue, u"Kohaku Kaku Gothic Pro W3", group), 0);
     EXPECT_EQ(group, 10);
     EXPECT_EQ(catalog.findByFullName(kSlotTrue, u"そよみね Regular", group), 1);
     EXPECT_EQ(catalog.findByFullName(kSlotTrue, u"𠮷野家 Gothic", group), 2);
