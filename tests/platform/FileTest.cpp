@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "platform/Text.h"
 
 TEST(FileTest, OpensUtf16PathsAndReads) {
@@ -18,8 +20,8 @@ TEST(FileTest, OpensUtf16PathsAndReads) {
         out << "0123456789";
     }
     int error = -1;
-    auto file = openFileForReading(utf8ToUtf16(reinterpret_cast<const char*>(path.u8string().c_str())).c_str(),
-                                   error);
+    auto file = openFileForReading(
+        utf8ToUtf16(reinterpret_cast<const char*>(path.u8string().c_str())).c_str(), error);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(error, 0);
     ASSERT_TRUE(file->seek(0, File::Origin::End));
@@ -50,4 +52,19 @@ TEST(FileTest, MemoryFileBehavesLikeAFile) {
     EXPECT_FALSE(f.seek(-1, File::Origin::Start));
     EXPECT_TRUE(f.seek(100, File::Origin::Start));
     EXPECT_EQ(f.read(out, 1), 0u);
+}
+
+TEST(FileTest, OnlyRegularFilesOpenAndAFifoNeverBlocks) {
+    const auto dir = std::filesystem::temp_directory_path() / "korv-file-fifo-test";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "folder.ttf");
+    const auto fifo = dir / "pipe.awfc";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int error = 0;
+    // Without a writer, opening a FIFO for reading the usual way would wait forever.
+    EXPECT_EQ(openFileForReading(utf8ToUtf16(fifo.string()).c_str(), error), nullptr);
+    EXPECT_EQ(error, EINVAL);
+    EXPECT_EQ(openFileForReading(utf8ToUtf16((dir / "folder.ttf").string()).c_str(), error), nullptr);
+    EXPECT_EQ(error, EISDIR);
+    std::filesystem::remove_all(dir);
 }
