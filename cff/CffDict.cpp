@@ -251,7 +251,7 @@ bool parseCffReal(const char* text, uint32_t length, Fixed& value) {
             // Below 10^-9 the divisor no longer fits 32 bits. The quotient then is at most
             // (2^31 - 1) x 2^16 / 10^10 < 14074, always in range: compute it exactly in 64 bits with the same
             // half-up rounding. From 10^-15 on mantissa x 65536 < 10^15 / 2, so the value rounds to 0 (5E-10
-            // is 0 in 16.16, 2147483647E-10 is 14073).
+            // is 0 in 16.16, 2147483647E-10 is 14074).
             if (decimalExponent < -19) {
                 value = 0;
             } else {

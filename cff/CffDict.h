@@ -31,5 +31,5 @@ public:
 // accepted form or is out of range. Accepted: an optional leading '-', digits with at most one '.', then
 // optionally 'E' or 'e', an optional '-' and exponent digits. The mantissa's digits must form a positive
 // i32, and the value must lie below 32767 in magnitude. Negative exponents round half up in magnitude, also
-// below 10^-9 (5E-10 gives 0, 2147483647E-10 gives 14073).
+// below 10^-9 (5E-10 gives 0, 2147483647E-10 gives 14074).
 [[nodiscard]] bool parseCffReal(const char* text, uint32_t length, Fixed& value);
