@@ -328,6 +328,29 @@ TEST(CatalogWriterTest, FormatAndParseAgree) {
     EXPECT_EQ(awfc::formatCatalogText(awfc::Catalog()), "");
 }
 
+TEST(CatalogWriterTest, ReadmeExampleParsesAsWritten) {
+    // The example block of the format's description must be a description the parser takes as it stands,
+    // so that a user who copies it gets what the notes in it say.
+    const std::string readme = readFile(std::string(KORV_SOURCE_DIR) + "/tools/catalog/README.md");
+    const size_t section = readme.find("## Description format");
+    ASSERT_NE(section, std::string::npos);
+    const size_t open = readme.find("```\n", section);
+    ASSERT_NE(open, std::string::npos);
+    const size_t close = readme.find("```", open + 4);
+    ASSERT_NE(close, std::string::npos);
+    const awfc::Catalog c = parse(readme.substr(open + 4, close - open - 4));
+    EXPECT_EQ(c.version, 0x00040000u);
+    EXPECT_EQ(c.tableCount, 33u);
+    EXPECT_EQ(c.padding, 0xFF);
+    ASSERT_EQ(c.tables.size(), 1u);
+    ASSERT_EQ(c.tables[0].records.size(), 2u);
+    const awfc::Record& r = c.tables[0].records[0];
+    ASSERT_EQ(r.fullNames.size(), 2u);
+    EXPECT_EQ(r.fullNames[0].text, "コハク角ゴ Pro W3");  // no note in the name
+    EXPECT_EQ(r.furtherName.text, "Kohaku");
+    EXPECT_EQ(r.otherNames, std::vector<awfc::Text>{"コハク"});
+}
+
 // The korv-catalog program itself: built next to the tests (see tools/catalog/CMakeLists.txt).
 class CatalogToolTest : public ::testing::Test {
 protected:
