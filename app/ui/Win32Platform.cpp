@@ -198,6 +198,7 @@ bool Win32Platform::replaceFile(const char16_t* path, const char* bytes, size_t 
         SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
     }
     file.close();
+    if (!stored) DeleteFileW(temporary.c_str());  // in case the disposition could not be set; else a no-op
     return stored;
 }
 
