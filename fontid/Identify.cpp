@@ -21,9 +21,6 @@ constexpr uint32_t kTagGlyf = makeTag('g', 'l', 'y', 'f');
 constexpr uint32_t kTagName = makeTag('n', 'a', 'm', 'e');
 constexpr uint32_t kTagCff = makeTag('C', 'F', 'F', ' ');
 
-constexpr uint32_t kOffsetTableSize = 12;
-constexpr uint32_t kTableRecordSize = 16;
-
 // The CFF font name buffer: at most 127 units and a NUL. A Name INDEX element 0 of 128 bytes or more cannot
 // be a name that fits; such a font is refused rather than matched by a cut name.
 constexpr int kCffNameCapacity = 128;
@@ -227,25 +224,17 @@ int32_t identifyTrueType(const FileImage& image, const TableRecord* records, uin
 
 int32_t identifyOpenType(const FileImage& image, const FontCatalog& catalog, FontIdentity& result) {
     const uint32_t fileSize = image.size();
-    if (fileSize < kOffsetTableSize) return KORV_FAIL(kParamError);
-    ByteReader offsetTable = image.view(0, kOffsetTableSize);
-    offsetTable.skip(4);
-    const uint16_t numTables = offsetTable.u16();
-    if (!offsetTable.ok() || numTables > kMaxTableRecords ||
-        fileSize < kOffsetTableSize + uint64_t(kTableRecordSize) * numTables)
-        return KORV_FAIL(kParamError);
+    TableRecord records[kMaxTableRecords];
+    uint16_t numTables = 0;
+    // An OpenType font's offset table and directory are those of a single sfnt font, with the same checks.
+    const int32_t directory = readTableRecords(image, kindTrueType, records, numTables);
+    if (directory != kOk) return directory;
     if (numTables == 0) return kNotMatched;
 
-    ByteReader directory = image.view(kOffsetTableSize, kTableRecordSize * uint32_t(numTables));
     int32_t status = kOk;
     bool sawCff = false;
     for (uint16_t i = 0; i < numTables; ++i) {
-        TableRecord record;
-        record.tag = directory.u32();
-        record.checksum = directory.u32();
-        record.offset = directory.u32();
-        record.length = directory.u32();
-        if (!directory.ok()) return KORV_FAIL(kParamError);
+        const TableRecord& record = records[i];
         if (record.tag != kTagName && record.tag != kTagCff) continue;
         if (record.tag == kTagCff) sawCff = true;
         const ByteReader table = image.view(record.offset, record.length);
