@@ -154,11 +154,10 @@ std::vector<uint8_t> sampleImage() {
     c.tables.back().records[0].items.resize(2);
     c.tables.back().records[0].otherNames = {"Yu Gothic Medium"};
     c.tables.back().records[0].furtherName = "YuGothic";
-    c.tables.push_back(
-        table(3, kTagTrue,
-              {record("コハク角ゴ W3", "KohakuKakuPro-W3", {"コハク角ゴ Pro W3", "Kohaku W3"}),
-               record(kSoyomine + " Regular", "Soyomine-Regular", {kSoyomine + " R"}),
-               record("𠮷野家", "Yoshinoya", {"𠮷野家 Gothic"})}));
+    c.tables.push_back(table(3, kTagTrue,
+                             {record("コハク角ゴ W3", "KohakuKakuPro-W3", {"コハク角ゴ Pro W3", "Kohaku W3"}),
+                              record(kSoyomine + " Regular", "Soyomine-Regular", {kSoyomine + " R"}),
+                              record("𠮷野家", "Yoshinoya", {"𠮷野家 Gothic"})}));
     c.tables.push_back(table(7, kTagColr, {record("カラー", "Color", {"カラー Regular"})}));
     c.tables.push_back(table(5, kTagSbix, {record("", "", {"Bitmap"})}));
     c.padding = 0xEE;

@@ -82,10 +82,10 @@ Bytes openTypeCffLast(const Bytes& cff) {
 
 // A CFF table with one Top DICT.
 Bytes cffWithTopDict(Bytes topDict, std::string_view name = "Face-Regular") {
-    CffSpec spec;
-    spec.names = {asBytes(name)};
-    spec.topDicts = {std::move(topDict)};
-    return cffTable(spec);
+    CffParts parts;
+    parts.names = {asBytes(name)};
+    parts.topDicts = {std::move(topDict)};
+    return cffTable(parts);
 }
 
 // The catalog most tests use.
@@ -316,7 +316,7 @@ TEST(IdentifyTest, NameTableWalk) {
     EXPECT_EQ(identify(SfntBuilder::trueType({}).build(), catalog).status, kParamError);
 
     // A match whose table has a record past its end: -50, the match shows.
-    NameRecordSpec past = windowsName(u"", 0x0409, 1);
+    NameRecordParts past = windowsName(u"", 0x0409, 1);
     past.rawPlacement = true;
     past.offset = 2;
     past.length = 100;
@@ -405,7 +405,7 @@ TEST(IdentifyTest, OpenTypeStatusComesFromTheLastNameOrCffRecord) {
     // With the name table first, the CFF table's 1 stands.
     EXPECT_EQ(identify(openTypeCffLast(cffTableNamed("Unknown")), catalog).status, kNotMatched);
     // A match followed by a name table that does not validate: -50, the match shows.
-    NameRecordSpec past = windowsName(u"", 0x0409);
+    NameRecordParts past = windowsName(u"", 0x0409);
     past.rawPlacement = true;
     past.length = 50;
     r = identify(SfntBuilder::openType(cffTableNamed("Face-Regular"), nameTable({past})).build(), catalog);
@@ -440,15 +440,15 @@ TEST(IdentifyTest, MalformedCffTables) {
     auto status = [&](const Bytes& cff) { return identify(openTypeCffLast(cff), catalog).status; };
     ASSERT_EQ(status(cffTableNamed("Face-Regular")), kOk);
 
-    CffSpec spec;
-    spec.names = {asBytes("Face-Regular")};
-    spec.major = 2;
-    EXPECT_EQ(status(cffTable(spec)), kParamError);
-    spec.major = 1;
-    spec.hdrSize = 3;
-    EXPECT_EQ(status(cffTable(spec)), kParamError);
-    spec.hdrSize = 6;  // a longer header is skipped
-    EXPECT_EQ(status(cffTable(spec)), kOk);
+    CffParts parts;
+    parts.names = {asBytes("Face-Regular")};
+    parts.major = 2;
+    EXPECT_EQ(status(cffTable(parts)), kParamError);
+    parts.major = 1;
+    parts.hdrSize = 3;
+    EXPECT_EQ(status(cffTable(parts)), kParamError);
+    parts.hdrSize = 6;  // a longer header is skipped
+    EXPECT_EQ(status(cffTable(parts)), kOk);
     EXPECT_EQ(status(Bytes{1, 0}), kParamError);
     EXPECT_EQ(status(Bytes{}), kParamError);
 
@@ -466,30 +466,30 @@ TEST(IdentifyTest, MalformedCffTables) {
 
 TEST(IdentifyTest, CffNameLimits) {
     const FontCatalog& catalog = sharedCatalog();
-    auto status = [&](const CffSpec& spec) {
-        return identify(openTypeCffLast(cffTable(spec)), catalog).status;
+    auto status = [&](const CffParts& parts) {
+        return identify(openTypeCffLast(cffTable(parts)), catalog).status;
     };
-    CffSpec spec;
+    CffParts parts;
     // 127 bytes is the longest name; 128 does not fit and the font is refused.
-    spec.names = {Bytes(127, 'N')};
-    EXPECT_EQ(status(spec), kNotMatched);
-    spec.names = {Bytes(128, 'N')};
-    EXPECT_EQ(status(spec), kParamError);
+    parts.names = {Bytes(127, 'N')};
+    EXPECT_EQ(status(parts), kNotMatched);
+    parts.names = {Bytes(128, 'N')};
+    EXPECT_EQ(status(parts), kParamError);
     // No element 0 in the Name or the Top DICT INDEX.
-    spec.names = {};
-    EXPECT_EQ(status(spec), kParamError);
-    spec.names = {asBytes("Face-Regular")};
-    spec.noTopDict = true;
-    EXPECT_EQ(status(spec), kParamError);
+    parts.names = {};
+    EXPECT_EQ(status(parts), kParamError);
+    parts.names = {asBytes("Face-Regular")};
+    parts.noTopDict = true;
+    EXPECT_EQ(status(parts), kParamError);
     // Element 0 only: the other names do not matter.
-    spec.noTopDict = false;
-    spec.names = {asBytes("Unknown"), asBytes("Face-Regular")};
-    EXPECT_EQ(status(spec), kNotMatched);
+    parts.noTopDict = false;
+    parts.names = {asBytes("Unknown"), asBytes("Face-Regular")};
+    EXPECT_EQ(status(parts), kNotMatched);
 
     // An empty name does not match an entry whose PostScript name is empty.
     Catalog unnamed({table(0, "OTTO", {entry("")})});
-    spec.names = {Bytes{}};
-    EXPECT_EQ(identify(openTypeCffLast(cffTable(spec)), unnamed.catalog).status, kNotMatched);
+    parts.names = {Bytes{}};
+    EXPECT_EQ(identify(openTypeCffLast(cffTable(parts)), unnamed.catalog).status, kNotMatched);
 }
 
 TEST(IdentifyTest, TopDictOperandForms) {
@@ -517,10 +517,10 @@ TEST(IdentifyTest, TopDictOperandForms) {
     EXPECT_EQ(status(cat({real, real, real, dictOp(256 + 30)})), kOk);
     EXPECT_EQ(status(cat({real, dictOp(256 + 2)})), kOk);  // ItalicAngle
     // Only element 0 of the Top DICT INDEX is checked.
-    CffSpec spec;
-    spec.names = {asBytes("Face-Regular"), asBytes("Two")};
-    spec.topDicts = {defaultTopDict(), cat({real, dictOp(17)})};
-    EXPECT_EQ(identify(openTypeCffLast(cffTable(spec)), catalog).status, kOk);
+    CffParts parts;
+    parts.names = {asBytes("Face-Regular"), asBytes("Two")};
+    parts.topDicts = {defaultTopDict(), cat({real, dictOp(17)})};
+    EXPECT_EQ(identify(openTypeCffLast(cffTable(parts)), catalog).status, kOk);
 }
 
 TEST(IdentifyTest, TopDictCheckAlone) {

@@ -114,7 +114,7 @@ TEST(NameDecodingTest, SlotsBySource) {
 }
 
 TEST(NameDecodingTest, SlotSpecialCases) {
-    NameRecordSpec shiftJis = windowsName(u"", 0x0411);
+    NameRecordParts shiftJis = windowsName(u"", 0x0411);
     shiftJis.encoding = 2;
     shiftJis.text = asBytes("\x83\x65\x83\x58\x83\x67");
     EXPECT_EQ(collect(nameTable({shiftJis})).slot[0], u"テスト");
@@ -128,7 +128,7 @@ TEST(NameDecodingTest, SlotSpecialCases) {
     EXPECT_EQ(collect(nameTable({macName("Roman", 0, 3)})).slot[3], u"");
 
     // The later record wins, unless it is not decoded.
-    NameRecordSpec symbol = windowsName(u"Symbol", 0x0409);
+    NameRecordParts symbol = windowsName(u"Symbol", 0x0409);
     symbol.encoding = 0;
     const Collected twice =
         collect(nameTable({windowsName(u"First", 0x0409), windowsName(u"Second", 0x0409), symbol}));
@@ -136,7 +136,7 @@ TEST(NameDecodingTest, SlotSpecialCases) {
 }
 
 TEST(NameDecodingTest, RecordsPastTheTableAreSkippedButFailValidation) {
-    NameRecordSpec past = windowsName(u"", 0x0411);
+    NameRecordParts past = windowsName(u"", 0x0411);
     past.rawPlacement = true;
     past.offset = 0;
     past.length = 200;
@@ -148,7 +148,7 @@ TEST(NameDecodingTest, RecordsPastTheTableAreSkippedButFailValidation) {
     EXPECT_EQ(validate(table), kParamError);
 
     // Of any name ID; the largest 16-bit fields must not wrap.
-    NameRecordSpec copyright = windowsName(u"", 0x0409, 0);
+    NameRecordParts copyright = windowsName(u"", 0x0409, 0);
     copyright.rawPlacement = true;
     copyright.offset = 0xFFFF;
     copyright.length = 0xFFFF;

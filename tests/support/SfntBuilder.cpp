@@ -125,8 +125,8 @@ Bytes asBytes(std::string_view text) {
     return Bytes(text.begin(), text.end());
 }
 
-NameRecordSpec windowsName(std::u16string_view text, uint16_t language, uint16_t nameId) {
-    NameRecordSpec r;
+NameRecordParts windowsName(std::u16string_view text, uint16_t language, uint16_t nameId) {
+    NameRecordParts r;
     r.platform = 3;
     r.encoding = 1;
     r.language = language;
@@ -135,8 +135,8 @@ NameRecordSpec windowsName(std::u16string_view text, uint16_t language, uint16_t
     return r;
 }
 
-NameRecordSpec macName(std::string_view bytes, uint16_t language, uint16_t encoding) {
-    NameRecordSpec r;
+NameRecordParts macName(std::string_view bytes, uint16_t language, uint16_t encoding) {
+    NameRecordParts r;
     r.platform = 1;
     r.encoding = encoding;
     r.language = language;
@@ -144,12 +144,12 @@ NameRecordSpec macName(std::string_view bytes, uint16_t language, uint16_t encod
     return r;
 }
 
-Bytes nameTable(const std::vector<NameRecordSpec>& records) {
+Bytes nameTable(const std::vector<NameRecordParts>& records) {
     FontBytes b;
     const uint32_t stringOffset = 6 + 12 * uint32_t(records.size());
     b.u16(0).u16(uint32_t(records.size())).u16(stringOffset);
     Bytes strings;
-    for (const NameRecordSpec& r : records) {
+    for (const NameRecordParts& r : records) {
         b.u16(r.platform).u16(r.encoding).u16(r.language).u16(r.nameId);
         if (r.rawPlacement) {
             b.u16(r.length).u16(r.offset);
@@ -248,23 +248,23 @@ Bytes defaultTopDict() {
                 dictInt(100), dictOp(17)});                                         // CharStrings
 }
 
-Bytes cffTable(const CffSpec& spec) {
+Bytes cffTable(const CffParts& parts) {
     FontBytes header;
-    header.u8(spec.major).u8(spec.minor).u8(spec.hdrSize).u8(spec.offSize);
-    if (spec.hdrSize > 4) header.zeros(spec.hdrSize - 4u);
+    header.u8(parts.major).u8(parts.minor).u8(parts.hdrSize).u8(parts.offSize);
+    if (parts.hdrSize > 4) header.zeros(parts.hdrSize - 4u);
     Bytes out = header.vec();
-    std::vector<Bytes> topDicts = spec.topDicts;
-    if (topDicts.empty() && !spec.noTopDict) topDicts.push_back(defaultTopDict());
-    for (const Bytes& part : {cffIndex(spec.names), cffIndex(topDicts), cffIndex(spec.strings),
-                              cffIndex(spec.globalSubrs), spec.tail})
+    std::vector<Bytes> topDicts = parts.topDicts;
+    if (topDicts.empty() && !parts.noTopDict) topDicts.push_back(defaultTopDict());
+    for (const Bytes& part : {cffIndex(parts.names), cffIndex(topDicts), cffIndex(parts.strings),
+                              cffIndex(parts.globalSubrs), parts.tail})
         out.insert(out.end(), part.begin(), part.end());
     return out;
 }
 
 Bytes cffTableNamed(std::string_view fontName) {
-    CffSpec spec;
-    spec.names = {asBytes(fontName)};
-    return cffTable(spec);
+    CffParts parts;
+    parts.names = {asBytes(fontName)};
+    return cffTable(parts);
 }
 
 TempDir::TempDir() {

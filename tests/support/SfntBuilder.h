@@ -64,7 +64,7 @@ Bytes buildCollection(const std::vector<SfntBuilder>& fonts, uint32_t firstOffse
                       int64_t numFontsField = -1, size_t minSize = 512);
 
 // `name` tables.
-struct NameRecordSpec {
+struct NameRecordParts {
     uint16_t platform = 3;
     uint16_t encoding = 1;
     uint16_t language = 0x0409;
@@ -79,12 +79,12 @@ Bytes utf16be(std::u16string_view text);
 Bytes asBytes(std::string_view text);
 
 // Windows full name (platform 3, encoding 1, UTF-16BE) of a language.
-NameRecordSpec windowsName(std::u16string_view text, uint16_t language = 0x0409, uint16_t nameId = 4);
+NameRecordParts windowsName(std::u16string_view text, uint16_t language = 0x0409, uint16_t nameId = 4);
 // Macintosh full name (platform 1, encoding 0 or 1), bytes as given.
-NameRecordSpec macName(std::string_view bytes, uint16_t language = 0, uint16_t encoding = 0);
+NameRecordParts macName(std::string_view bytes, uint16_t language = 0, uint16_t encoding = 0);
 
 // A `name` table of format 0: header, records in the given order, then the strings.
-Bytes nameTable(const std::vector<NameRecordSpec>& records);
+Bytes nameTable(const std::vector<NameRecordParts>& records);
 
 // CFF pieces.
 // An INDEX of the given elements with the given offset size (0: the smallest that fits).
@@ -100,7 +100,7 @@ Bytes dictOp(uint16_t op);              // one-byte operator, or 12 b for op >= 
 // Concatenation.
 Bytes cat(std::initializer_list<Bytes> parts);
 
-struct CffSpec {
+struct CffParts {
     uint8_t major = 1, minor = 0, hdrSize = 4, offSize = 4;
     std::vector<Bytes> names = {asBytes("Test-Regular")};
     std::vector<Bytes> topDicts;  // default (empty): one Top DICT with FullName, FontBBox and CharStrings
@@ -112,7 +112,7 @@ struct CffSpec {
 
 // A Top DICT in ordinary form: FullName (SID 391), FontBBox 0 -100 1000 900, CharStrings at 100.
 Bytes defaultTopDict();
-Bytes cffTable(const CffSpec& spec);
+Bytes cffTable(const CffParts& parts);
 // A CFF table whose font name is `fontName`, otherwise default.
 Bytes cffTableNamed(std::string_view fontName);
 
