@@ -20,9 +20,15 @@ public:
     virtual size_t read(void* destination, size_t count) = 0;
 };
 
+// How the runtime buffers a file's reads. Buffered reads fill a block (4 KB and more) whatever is asked for,
+// which suits reading a file from start to end; unbuffered reads ask the system for exactly the bytes
+// wanted, which suits reading a few scattered ranges of a large file.
+enum class FileBuffering { Buffered, Unbuffered };
+
 // Opens a file for reading in binary mode. On failure returns nullptr and sets `error` to the platform's
 // error number (always positive). Closing is the destruction of the object.
-std::unique_ptr<File> openFileForReading(const char16_t* path, int& error);
+std::unique_ptr<File> openFileForReading(const char16_t* path, int& error,
+                                         FileBuffering buffering = FileBuffering::Buffered);
 
 // A file whose bytes are held in memory (tests, fuzzing, support tools). It does not own the bytes.
 class MemoryFile final : public File {

@@ -29,7 +29,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<File> openFileForReading(const char16_t* path, int& error) {
+std::unique_ptr<File> openFileForReading(const char16_t* path, int& error, FileBuffering buffering) {
     error = 0;
     if (!path) {
         error = EINVAL;
@@ -41,5 +41,6 @@ std::unique_ptr<File> openFileForReading(const char16_t* path, int& error) {
         error = errno > 0 ? errno : EIO;
         return nullptr;
     }
+    if (buffering == FileBuffering::Unbuffered) setvbuf(f, nullptr, _IONBF, 0);
     return std::make_unique<Win32File>(f);
 }
