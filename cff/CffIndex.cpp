@@ -37,22 +37,37 @@ uint32_t CffIndex::offsetAt(uint32_t i) const {
 
 int16_t CffIndex::parse(const uint8_t* cff, uint32_t cffLength, uint32_t position) {
     const uint32_t available = (cff != nullptr && position < cffLength) ? cffLength - position : 0;
-    if (available < 2) return KORV_FAIL(kFontDataError);
-    const uint8_t* p = cff + position;
+    return parseWindow(available ? cff + position : nullptr, available, available, position);
+}
+
+uint32_t CffIndex::headerAndOffsetsSize(const uint8_t* start, uint32_t length) {
+    // An empty INDEX, or an offSize that parse() refuses, needs no offsets.
+    if (length < 3 || loadU16(start) == 0 || start[2] == 0 || start[2] > 4) return 3;
+    return 3 + (uint32_t(loadU16(start)) + 1) * start[2];
+}
+
+int16_t CffIndex::parseWindow(const uint8_t* window, uint32_t windowLength, uint32_t available,
+                              uint32_t position) {
+    if (!window) windowLength = 0;
+    // Every read below stays inside the window; the decisions are taken on the table's bytes (`available`),
+    // so a window that ends with the table gives exactly the answers of a whole-table parse.
+    if (windowLength > available) windowLength = available;
+    if (available < 2 || windowLength < 2) return KORV_FAIL(kFontDataError);
+    const uint8_t* p = window;
     count = loadU16(p);
     if (count == 0) {
         totalSize = 2;
         return 0;
     }
-    if (available < 3) return KORV_FAIL(kFontDataError);
+    if (available < 3 || windowLength < 3) return KORV_FAIL(kFontDataError);
     offSize = p[2];
     if (offSize == 0 || offSize > 4) return KORV_FAIL(kFontDataError);
 
     // At most 65536 x 4 + 3 bytes: no 32-bit overflow.
     const uint32_t offsetBytes = (uint32_t(count) + 1) * offSize;
-    if (available < offsetBytes + 3) return KORV_FAIL(kFontDataError);
+    if (available < offsetBytes + 3 || windowLength < offsetBytes + 3) return KORV_FAIL(kFontDataError);
     offsets = p + 3;
-    dataStart = position + 3 + offsetBytes;  // inside the buffer: checked just above
+    dataStart = position + 3 + offsetBytes;  // inside the table: checked just above
 
     // The last offset may be anything up to 0xFFFFFFFF: size the INDEX in 64 bits.
     const uint32_t last = offsetAt(count);

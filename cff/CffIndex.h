@@ -14,6 +14,15 @@ public:
     // Parses the INDEX at `position` of the CFF buffer; 0 or kFontDataError. Fields are filled as they are
     // read, so after a failure they hold whatever had been read.
     [[nodiscard]] virtual int16_t parse(const uint8_t* cff, uint32_t cffLength, uint32_t position);
+    // The same parse when only part of the table is at hand: `window` holds the table's bytes from
+    // `position` on (at least the count, offSize and offsets, or every byte up to the table's end), and
+    // `available` is the number of table bytes from `position` to the table's end. The result and the
+    // fields are those of parse(); `offsets` points into the window.
+    [[nodiscard]] int16_t parseWindow(const uint8_t* window, uint32_t windowLength, uint32_t available,
+                                      uint32_t position);
+    // How many bytes from an INDEX's start parseWindow() needs to see, given its first three bytes (fewer
+    // when the table has fewer).
+    static uint32_t headerAndOffsetsSize(const uint8_t* start, uint32_t length);
     // start = dataStart + offset[index] - 1, length = offset[index + 1] - offset[index].
     // No range check: the caller guarantees index < count.
     void getElement(uint16_t index, uint32_t& start, uint32_t& length) const;
