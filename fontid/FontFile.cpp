@@ -9,6 +9,8 @@
 // a collection's first font, so that the many files of a font folder that are no candidate cost little.
 #include "fontid/FontFile.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "sfnt/Status.h"
@@ -60,14 +62,19 @@ bool hasFontExtension(const char16_t* path) {
     return isAsciiLetter(e1, 't') && isAsciiLetter(e3, 'c');                              // .ttc
 }
 
-int32_t sniffFontHeader(File& file, int64_t fileSize, FontKind& kind, uint32_t* numFonts) {
+int32_t sniffFontHeader(File& file, int64_t fileSize, FontKind& kind, uint32_t* numFonts,
+                        SniffedBytes* sniffed) {
     kind = kindNone;
     if (numFonts) *numFonts = 0;
     // Room for the whole largest directory: 512 bytes plus the 268 that follow.
-    uint8_t header[kSniffHeaderBytes + kSniffExtraBytes];
+    SniffedBytes local;
+    SniffedBytes& kept = sniffed ? *sniffed : local;
+    kept.headLength = kept.firstOffset = kept.firstLength = 0;
+    uint8_t* header = kept.head;
     if (!file.seek(0, File::Origin::Start)) return KORV_FAIL(kIoError);
     if (fileSize < int64_t(kSniffHeaderBytes)) return KORV_FAIL(kFontDataError);
     if (!readExactly(file, header, kSniffHeaderBytes)) return KORV_FAIL(kIoError);
+    kept.headLength = kSniffHeaderBytes;
 
     ByteReader r(header, kSniffHeaderBytes);
     const uint32_t version = r.u32();
@@ -80,6 +87,7 @@ int32_t sniffFontHeader(File& file, int64_t fileSize, FontKind& kind, uint32_t* 
             // what the directory needs must be there, or the read has failed.
             const size_t got = file.read(header + kSniffHeaderBytes, kSniffExtraBytes);
             available += uint32_t(got);
+            kept.headLength = available;
             if (kOffsetTableSize + kTableRecordSize * uint32_t(numTables) > available)
                 return KORV_FAIL(kIoError);
         }
@@ -112,9 +120,11 @@ int32_t sniffFontHeader(File& file, int64_t fileSize, FontKind& kind, uint32_t* 
             // The first font lies beyond the bytes at hand: read 512 bytes there. Near the end of the file
             // fewer may come; only its four tag bytes are needed.
             if (!file.seek(int64_t(firstOffset), File::Origin::Start)) return KORV_FAIL(kIoError);
-            uint8_t first[kSniffHeaderBytes];
-            if (file.read(first, kSniffHeaderBytes) < 4) return KORV_FAIL(kIoError);
-            firstTag = loadU32(first);
+            const size_t got = file.read(kept.first, kSniffHeaderBytes);
+            if (got < 4) return KORV_FAIL(kIoError);
+            kept.firstOffset = firstOffset;
+            kept.firstLength = uint32_t(got);
+            firstTag = loadU32(kept.first);
         }
         if (firstTag == kTagOtto)
             kind = kindCffCollection;
@@ -142,14 +152,19 @@ bool isCandidateKind(FontKind kind) {
     }
 }
 
-bool detectOpenFile(File& file, FontKind& kind) {
+bool detectOpenFile(File& file, FontKind& kind, SniffedBytes* sniffed) {
     kind = kindNone;
+    if (sniffed) {
+        sniffed->headLength = sniffed->firstLength = 0;
+        sniffed->fileSize = -1;
+    }
     if (!file.seek(0, File::Origin::End)) return false;
     const int64_t size = file.tell();
     if (size < 0) return false;
+    if (sniffed) sniffed->fileSize = size;
     FontKind found = kindNone;
     uint32_t numFonts = 0;
-    if (sniffFontHeader(file, size, found, &numFonts) != kOk) return false;
+    if (sniffFontHeader(file, size, found, &numFonts, sniffed) != kOk) return false;
     kind = found;
     if (!isCandidateKind(found)) return false;
     if ((found == kindTrueTypeCollection || found == kindCffCollection) && numFonts == 0) return false;
@@ -196,6 +211,158 @@ void WholeFileImage::release() {
 
 ByteReader WholeFileImage::view(uint32_t offset, uint32_t length) const {
     return ByteReader(m_bytes.get(), m_size).sub(offset, length);
+}
+
+int32_t RangeFileImage::open(File& file, const SniffedBytes* sniffed) {
+    release();
+    int64_t size = sniffed ? sniffed->fileSize : -1;
+    if (size < 0) {
+        if (!file.seek(0, File::Origin::End)) return KORV_FAIL(kIoError);
+        size = file.tell();
+    }
+    // As for the whole-file image: a size the runtime cannot report, or one above 32 bits, is refused.
+    if (size < 0 || size > kMaxImageSize) return KORV_FAIL(kIoError);
+    m_file = &file;
+    m_size = uint32_t(size);
+    if (sniffed) {
+        // The header test read these while the file had this size; keep what still lies inside it.
+        keep(0, sniffed->head, sniffed->headLength);
+        keep(sniffed->firstOffset, sniffed->first, sniffed->firstLength);
+    }
+    return m_status;
+}
+
+void RangeFileImage::keep(uint32_t start, const uint8_t* bytes, uint32_t length) {
+    if (start >= m_size || length == 0) return;
+    if (length > m_size - start) length = m_size - start;
+    for (const Extent& e : m_extents) {
+        // Bytes at hand already (a collection's first font right after the header) are not kept twice.
+        const uint64_t end = uint64_t(e.start) + e.length;
+        if (start >= e.start && start < end) {
+            if (uint64_t(start) + length <= end) return;
+            const uint32_t cut = uint32_t(end - start);
+            start += cut;
+            bytes += cut;
+            length -= cut;
+        } else if (start < e.start && uint64_t(start) + length > e.start) {
+            length = e.start - start;
+        }
+    }
+    std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[length]);
+    if (!copy) {
+        m_status = KORV_FAIL(kOutOfMemory);
+        return;
+    }
+    std::memcpy(copy.get(), bytes, length);
+    auto at = m_extents.begin();
+    while (at != m_extents.end() && at->start < start) ++at;
+    try {
+        m_extents.insert(at, Extent{start, length, std::move(copy)});
+    } catch (const std::bad_alloc&) {
+        m_status = KORV_FAIL(kOutOfMemory);
+    }
+}
+
+void RangeFileImage::release() {
+    m_file = nullptr;
+    m_size = 0;
+    m_extents.clear();
+    m_retired.clear();
+    m_status = 0;
+    m_bytesRead = 0;
+    m_readCount = 0;
+}
+
+ByteReader RangeFileImage::view(uint32_t offset, uint32_t length) const {
+    if (offset > m_size || length > m_size - offset || m_status != 0) return ByteReader().sub(1, 0);
+    if (length == 0) {
+        static const uint8_t kNothing = 0;
+        return ByteReader(&kNothing, 0);
+    }
+    const uint8_t* bytes = fetch(offset, length);
+    return bytes ? ByteReader(bytes, length) : ByteReader().sub(1, 0);
+}
+
+// The bytes [offset, offset + length), inside the file, from one extent; read first when need be.
+const uint8_t* RangeFileImage::fetch(uint32_t offset, uint32_t length) const {
+    for (const Extent& e : m_extents)
+        if (offset >= e.start && uint64_t(offset) + length <= uint64_t(e.start) + e.length)
+            return e.bytes.get() + (offset - e.start);
+
+    // The new extent: the request, widened to a minimum read, joined with every extent that overlaps it or
+    // lies within the gap (repeated, since joining one may bring the next within reach).
+    uint64_t low = offset;
+    uint64_t high = uint64_t(offset) + length;
+    if (high - low < kMinimumRead) high = std::min<uint64_t>(m_size, low + kMinimumRead);
+    for (bool grown = true; grown;) {
+        grown = false;
+        for (const Extent& e : m_extents) {
+            const uint64_t end = uint64_t(e.start) + e.length;
+            if (e.start <= high + kCoalesceGap && end + kCoalesceGap >= low &&
+                (e.start < low || end > high)) {
+                low = std::min<uint64_t>(low, e.start);
+                high = std::max(high, end);
+                grown = true;
+            }
+        }
+    }
+    const uint32_t start = uint32_t(low);
+    const uint32_t size = uint32_t(high - low);
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size]);
+    if (!bytes) {
+        m_status = KORV_FAIL(kOutOfMemory);
+        return nullptr;
+    }
+
+    // Copy what is at hand, read the gaps between, in file order.
+    uint32_t filled = 0;  // bytes of the new extent done, from its start
+    auto readUpTo = [&](uint32_t end) {
+        if (end <= filled) return true;
+        const uint32_t count = end - filled;
+        if (!m_file->seek(int64_t(start) + filled, File::Origin::Start)) {
+            m_status = KORV_FAIL(kIoError);
+            return false;
+        }
+        ++m_readCount;
+        const size_t got = m_file->read(bytes.get() + filled, count);
+        m_bytesRead += got;
+        if (got != count) {
+            m_status = KORV_FAIL(kShortRead);
+            return false;
+        }
+        filled = end;
+        return true;
+    };
+    for (const Extent& e : m_extents) {
+        if (e.start < start || uint64_t(e.start) + e.length > high) continue;
+        if (!readUpTo(e.start - start)) return nullptr;
+        std::memcpy(bytes.get() + filled, e.bytes.get(), e.length);
+        filled += e.length;
+    }
+    if (!readUpTo(size)) return nullptr;
+
+    // The joined extents give way to the new one; their buffers stay behind the views already handed out.
+    // Both lists get their room first, so that nothing is moved before every allocation has succeeded.
+    std::vector<Extent> extents;
+    try {
+        extents.reserve(m_extents.size() + 1);
+        m_retired.reserve(m_retired.size() + m_extents.size());
+    } catch (const std::bad_alloc&) {
+        m_status = KORV_FAIL(kOutOfMemory);
+        return nullptr;
+    }
+    for (Extent& e : m_extents) {
+        if (e.start < start || uint64_t(e.start) + e.length > high)
+            extents.push_back(std::move(e));
+        else
+            m_retired.push_back(std::move(e.bytes));
+    }
+    auto at = extents.begin();
+    while (at != extents.end() && at->start < start) ++at;
+    const uint8_t* result = bytes.get() + (offset - start);
+    extents.insert(at, Extent{start, size, std::move(bytes)});
+    m_extents = std::move(extents);
+    return result;
 }
 
 int32_t readTableRecords(const FileImage& image, FontKind kind, TableRecord* records, uint16_t& count) {

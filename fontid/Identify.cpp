@@ -7,6 +7,9 @@
 // followed at hdrSize by the Name, Top DICT, String and Global Subr INDEXes, back to back.
 #include "fontid/Identify.h"
 
+#include <algorithm>
+#include <memory>
+
 #include "cff/CffIndex.h"
 #include "fontid/NameDecoding.h"
 #include "platform/Text.h"
@@ -95,18 +98,40 @@ bool matchPostScriptName(const char16_t* name, const FontCatalog& catalog, FontI
     return false;
 }
 
-// One `CFF ` table: header, the four INDEXes, the font name, the Top DICT check and the catalog search.
-int32_t examineCffTable(const uint8_t* cff, uint32_t length, const FontCatalog& catalog,
+// The INDEX at `position` of the CFF table [base, base + length): its count, offSize and offsets are
+// viewed, not the data area (the charstrings and subroutines of a large font are never read).
+int16_t parseIndexAt(const FileImage& image, uint32_t base, uint32_t length, uint32_t position,
+                     CffIndex& index) {
+    const uint32_t available = length - position;
+    const ByteReader head = image.view(base + position, std::min<uint32_t>(available, 3));
+    if (!head.ok()) return KORV_FAIL(kFontDataError);
+    const uint32_t need = CffIndex::headerAndOffsetsSize(head.data(), uint32_t(head.size()));
+    const ByteReader window = image.view(base + position, std::min(available, need));
+    if (!window.ok()) return KORV_FAIL(kFontDataError);
+    return index.parseWindow(window.data(), uint32_t(window.size()), available, position);
+}
+
+// One `CFF ` table (inside the file): header, the four INDEXes, the font name, the Top DICT check and the
+// catalog search.
+int32_t examineCffTable(const FileImage& image, const TableRecord& record, const FontCatalog& catalog,
                         FontIdentity& result) {
-    if (length < 3 || cff[0] != kCffMajorVersion || cff[2] < kCffMinHeaderSize) return KORV_FAIL(kParamError);
+    const uint32_t base = record.offset;
+    const uint32_t length = record.length;
+    if (length < 3) return KORV_FAIL(kParamError);
+    ByteReader header = image.view(base, 3);
+    const uint8_t major = header.u8();
+    header.skip(1);
+    const uint8_t headerSize = header.u8();
+    if (!header.ok() || major != kCffMajorVersion || headerSize < kCffMinHeaderSize)
+        return KORV_FAIL(kParamError);
 
     // Name, Top DICT, String and Global Subr INDEXes, each where the previous ends.
     CffIndex nameIndex, topDictIndex, stringIndex, globalSubrIndex;
     CffIndex* chain[] = {&nameIndex, &topDictIndex, &stringIndex, &globalSubrIndex};
-    uint64_t position = cff[2];
+    uint64_t position = headerSize;
     for (CffIndex* index : chain) {
         if (position > length) return KORV_FAIL(kFontDataError);
-        const int16_t status = index->parse(cff, length, uint32_t(position));
+        const int16_t status = parseIndexAt(image, base, length, uint32_t(position), *index);
         if (status != 0) return status;
         position += index->totalSize;
     }
@@ -120,13 +145,19 @@ int32_t examineCffTable(const uint8_t* cff, uint32_t length, const FontCatalog& 
         return KORV_FAIL(kParamError);
     char16_t name[kCffNameCapacity];
     name[0] = 0;
-    if (nameLength > 0) convertAnsiName(cff + nameStart, nameLength, name, kCffNameCapacity);
+    if (nameLength > 0) {
+        const ByteReader nameBytes = image.view(base + nameStart, nameLength);
+        if (!nameBytes.ok()) return KORV_FAIL(kParamError);
+        convertAnsiName(nameBytes.data(), nameLength, name, kCffNameCapacity);
+    }
 
     uint32_t dictStart = 0, dictLength = 0;
     topDictIndex.getElement(0, dictStart, dictLength);
     if (uint64_t(dictStart) + dictLength > length) return KORV_FAIL(kParamError);
+    const ByteReader dict = image.view(base + dictStart, dictLength);
+    if (!dict.ok()) return KORV_FAIL(kParamError);
     TopDictCheck check;
-    const int16_t dictStatus = parseCffDict(check, cff + dictStart, dictLength);
+    const int16_t dictStatus = parseCffDict(check, dict.data(), dictLength);
     if (dictStatus != 0) return dictStatus;
 
     // An empty name names no font: it does not match an entry whose PostScript name is empty.
@@ -156,6 +187,41 @@ int32_t identifyImage(const FileImage& image, FontKind kind, const FontCatalog& 
         default:
             return KORV_FAIL(kParamError);
     }
+}
+
+// Passes a file's calls through and counts what its reads asked for.
+class CountingFile final : public File {
+public:
+    CountingFile(File& file, ReadStats* stats) : m_file(file), m_stats(stats) {}
+    bool seek(int64_t offset, Origin origin) override { return m_file.seek(offset, origin); }
+    int64_t tell() override { return m_file.tell(); }
+    size_t read(void* destination, size_t count) override {
+        const size_t got = m_file.read(destination, count);
+        if (m_stats) {
+            m_stats->bytes += got;
+            ++m_stats->reads;
+        }
+        return got;
+    }
+
+private:
+    File& m_file;
+    ReadStats* m_stats;
+};
+
+// Detection and identification of an open file, reading only the ranges the procedures examine. The bytes
+// of the header test are not read again. A failed read decides the status, whatever the procedure made of
+// the bytes it could not have.
+int32_t identifyRanges(File& file, const FontCatalog& catalog, FontIdentity& result, FontKind* kind) {
+    SniffedBytes sniffed;
+    FontKind found = kindNone;
+    if (!detectOpenFile(file, found, &sniffed)) return kOk;
+    if (kind) *kind = found;
+    RangeFileImage image;
+    const int32_t opened = image.open(file, &sniffed);
+    if (opened != kOk) return opened;
+    const int32_t status = identifyImage(image, found, catalog, result);
+    return image.status() != kOk ? image.status() : status;
 }
 
 }  // namespace
@@ -236,43 +302,69 @@ int32_t identifyOpenType(const FileImage& image, const FontCatalog& catalog, Fon
     for (uint16_t i = 0; i < numTables; ++i) {
         const TableRecord& record = records[i];
         if (record.tag != kTagName && record.tag != kTagCff) continue;
-        if (record.tag == kTagCff) sawCff = true;
-        const ByteReader table = image.view(record.offset, record.length);
-        if (!recordInside(record, fileSize) || !table.ok()) {
+        if (!recordInside(record, fileSize)) {
+            if (record.tag == kTagCff) sawCff = true;
             status = KORV_FAIL(kParamError);
             continue;
         }
-        if (record.tag == kTagName)
-            status = validateNameTable(table.data(), record.length);
-        else
-            status = examineCffTable(table.data(), record.length, catalog, result);
+        if (record.tag == kTagCff) {
+            sawCff = true;
+            status = examineCffTable(image, record, catalog, result);
+            continue;
+        }
+        const ByteReader table = image.view(record.offset, record.length);
+        status = table.ok() ? validateNameTable(table.data(), record.length) : KORV_FAIL(kParamError);
     }
     return sawCff ? status : kNotMatched;
 }
 
 int32_t identifyFontFile(const char16_t* path, const FontCatalog& catalog, FontIdentity& result,
-                         FontKind* kind) {
+                         FontKind* kind, const IdentifyOptions& options) {
     result.reset();
     if (kind) *kind = kindNone;
+    if (!path || !hasFontExtension(path)) return kOk;
+    int error = 0;
+    const FileBuffering buffering =
+        options.reading == ImageReading::Ranges ? FileBuffering::Unbuffered : FileBuffering::Buffered;
+    std::unique_ptr<File> file = openFileForReading(path, error, buffering);
+    if (!file) return kOk;  // a file that does not open is no candidate
+    CountingFile counted(*file, options.stats);
+    if (options.reading == ImageReading::Ranges) return identifyRanges(counted, catalog, result, kind);
+
+    // The whole file, read through a second opening of the path as a candidate's image always was.
     FontKind found = kindNone;
-    if (!detectFontFile(path, found)) return kOk;
+    if (!detectOpenFile(counted, found)) {
+        if (kind) *kind = kindNone;
+        return kOk;
+    }
+    if (kind) *kind = found;
+    file.reset();
+    file = openFileForReading(path, error, buffering);
+    if (!file) return error > 0 ? error : KORV_FAIL(kIoError);
+    CountingFile countedAgain(*file, options.stats);
+    WholeFileImage image;
+    const int32_t status = image.load(countedAgain);
+    if (status != kOk) return status;
+    return identifyImage(image, found, catalog, result);
+}
+
+int32_t identifyOpenFontFile(File& file, const FontCatalog& catalog, FontIdentity& result, FontKind* kind,
+                             const IdentifyOptions& options) {
+    result.reset();
+    if (kind) *kind = kindNone;
+    CountingFile counted(file, options.stats);
+    if (options.reading == ImageReading::Ranges) return identifyRanges(counted, catalog, result, kind);
+    FontKind found = kindNone;
+    if (!detectOpenFile(counted, found)) return kOk;
     if (kind) *kind = found;
     WholeFileImage image;
-    const int32_t status = image.load(path);
+    const int32_t status = image.load(counted);
     if (status != kOk) return status;
-    return identifyImage(image, found, catalog, result);  // the image is released when it goes out of scope
+    return identifyImage(image, found, catalog, result);
 }
 
 int32_t identifyFontData(const uint8_t* data, size_t size, const FontCatalog& catalog, FontIdentity& result,
-                         FontKind* kind) {
-    result.reset();
-    if (kind) *kind = kindNone;
-    MemoryFile file(data, data ? size : 0);
-    FontKind found = kindNone;
-    if (!detectOpenFile(file, found)) return kOk;
-    if (kind) *kind = found;
-    WholeFileImage image;
-    const int32_t status = image.load(file);
-    if (status != kOk) return status;
-    return identifyImage(image, found, catalog, result);
+                         FontKind* kind, const IdentifyOptions& options) {
+    MemoryFile memory(data, data ? size : 0);
+    return identifyOpenFontFile(memory, catalog, result, kind, options);
 }

@@ -15,15 +15,36 @@ struct FontIdentity {
     void reset() { group = formatSlot = entryIndex = -1; }
 };
 
+// How a candidate's bytes are read: only the ranges that the procedures examine (offset table, directory,
+// `name` tables, the CFF header and INDEXes), or the whole file at once. Statuses and results are the same.
+enum class ImageReading { Ranges, WholeFile };
+
+// What reading one file asked of it: bytes and read calls, the header test included.
+struct ReadStats {
+    uint64_t bytes = 0;
+    uint32_t reads = 0;
+};
+
+struct IdentifyOptions {
+    ImageReading reading = ImageReading::Ranges;
+    ReadStats* stats = nullptr;  // added to, when given
+};
+
 // Statuses: 0 examined (non-candidates included), 1 no catalog entry matched, -1, -36, -37, -50, -108,
 // -982, or the platform's positive error number from opening the file. `kind`, when given, receives the
 // kind that detection found (kindNone for no candidate).
 [[nodiscard]] int32_t identifyFontFile(const char16_t* path, const FontCatalog& catalog, FontIdentity& result,
-                                       FontKind* kind = nullptr);
+                                       FontKind* kind = nullptr, const IdentifyOptions& options = {});
+
+// The same after the extension test, for a file that is already open (read from its start; the caller
+// keeps it open).
+[[nodiscard]] int32_t identifyOpenFontFile(File& file, const FontCatalog& catalog, FontIdentity& result,
+                                           FontKind* kind = nullptr, const IdentifyOptions& options = {});
 
 // The same after the extension test, for a file held in memory (support tools, fuzzing).
 [[nodiscard]] int32_t identifyFontData(const uint8_t* data, size_t size, const FontCatalog& catalog,
-                                       FontIdentity& result, FontKind* kind = nullptr);
+                                       FontIdentity& result, FontKind* kind = nullptr,
+                                       const IdentifyOptions& options = {});
 
 // The two procedures, on an image already read. In the OpenType procedure a Name INDEX or Top DICT INDEX
 // without an element 0, or a font name (Name INDEX element 0) of 128 bytes or more, which the 127-unit name

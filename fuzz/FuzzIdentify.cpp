@@ -1,7 +1,7 @@
 // Identification of arbitrary bytes against a small fixed catalog whose names match the seed fonts, so that
-// the match paths run as well as the refusals. Besides the whole flow (which needs 512 bytes before it looks
-// further), the two procedures and the name-table readers run on the bytes directly, so that short inputs
-// reach them too.
+// the match paths run as well as the refusals. Both ways of reading the file run and must agree. Besides the
+// whole flow (which needs 512 bytes before it looks further), the two procedures and the name-table readers
+// run on the bytes directly, so that short inputs reach them too.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -91,7 +91,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const FontCatalog& catalog = fuzzCatalog();
     FontIdentity identity;
     FontKind kind = kindNone;
-    (void)identifyFontData(data, size, catalog, identity, &kind);
+    const int32_t status = identifyFontData(data, size, catalog, identity, &kind);
+    // Reading the whole file must answer exactly as reading the examined ranges does.
+    FontIdentity whole;
+    FontKind wholeKind = kindNone;
+    const int32_t wholeStatus =
+        identifyFontData(data, size, catalog, whole, &wholeKind, {ImageReading::WholeFile, nullptr});
+    if (status != wholeStatus || kind != wholeKind || identity.group != whole.group ||
+        identity.formatSlot != whole.formatSlot || identity.entryIndex != whole.entryIndex)
+        __builtin_trap();
 
     if (size > UINT32_MAX) return 0;
     const MemoryImage image(data, uint32_t(size));

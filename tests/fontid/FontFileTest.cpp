@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -357,4 +358,134 @@ TEST(FontFileTest, TableRecordsOfACollectionsFirstFont) {
     EXPECT_EQ(readTableRecords(MemoryImage(wrap.data(), uint32_t(wrap.size())), kindTrueTypeCollection,
                                records, count),
               kParamError);
+}
+
+namespace {
+
+// A file of `size` bytes whose byte i is a function of i (a font can be laid over its start), recording
+// every read; it can stop delivering bytes at some offset, as a file cut while it is read.
+class PatternFile final : public File {
+public:
+    explicit PatternFile(uint64_t size, Bytes prefix = {}) : m_size(size), m_prefix(std::move(prefix)) {}
+    static uint8_t patternAt(uint64_t i) { return uint8_t((i * 7 + 3) % 251); }
+    uint8_t at(uint64_t i) const { return i < m_prefix.size() ? m_prefix[size_t(i)] : patternAt(i); }
+
+    bool seek(int64_t offset, Origin origin) override {
+        if (failSeeks) return false;
+        m_pos = uint64_t(origin == Origin::Start ? offset : int64_t(m_size) + offset);
+        return true;
+    }
+    int64_t tell() override { return int64_t(m_pos); }
+    size_t read(void* destination, size_t count) override {
+        reads.push_back({m_pos, count});
+        const uint64_t end = std::min<uint64_t>({m_pos + count, m_size, deliversUpTo});
+        size_t n = 0;
+        for (uint64_t i = m_pos; i < end; ++i, ++n) static_cast<uint8_t*>(destination)[n] = at(i);
+        m_pos += n;
+        return n;
+    }
+    struct Read {
+        uint64_t offset, count;
+    };
+    std::vector<Read> reads;
+    uint64_t deliversUpTo = UINT64_MAX;
+    bool failSeeks = false;
+
+private:
+    uint64_t m_size;
+    Bytes m_prefix;
+    uint64_t m_pos = 0;
+};
+
+// No byte was asked for twice.
+void expectDisjoint(std::vector<PatternFile::Read> reads) {
+    std::sort(reads.begin(), reads.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
+    for (size_t i = 1; i < reads.size(); ++i)
+        EXPECT_GE(reads[i].offset, reads[i - 1].offset + reads[i - 1].count)
+            << "read twice at " << reads[i].offset;
+}
+
+void expectBytes(const PatternFile& file, const ByteReader& view, uint64_t offset, uint32_t length) {
+    ASSERT_TRUE(view.ok());
+    ASSERT_EQ(view.size(), length);
+    for (uint32_t i = 0; i < length; ++i) ASSERT_EQ(view.data()[i], file.at(offset + i)) << offset + i;
+}
+
+}  // namespace
+
+TEST(FontFileTest, RangeImageReadsEachByteOnceAndKeepsViewsValid) {
+    PatternFile file(200000);
+    RangeFileImage image;
+    ASSERT_EQ(image.open(file), kOk);
+    EXPECT_EQ(image.size(), 200000u);
+    EXPECT_TRUE(file.reads.empty());
+
+    // A small request is widened to the minimum read; what lies inside needs no read.
+    const ByteReader first = image.view(50000, 10);
+    expectBytes(file, first, 50000, 10);
+    ASSERT_EQ(file.reads.size(), 1u);
+    EXPECT_EQ(file.reads[0].offset, 50000u);
+    EXPECT_EQ(file.reads[0].count, RangeFileImage::kMinimumRead);
+    expectBytes(file, image.view(50005, 5), 50005, 5);
+    EXPECT_EQ(file.reads.size(), 1u);
+
+    // A neighbour within the gap joins the bytes at hand: only the new bytes are read.
+    expectBytes(file, image.view(51100, 100), 51100, 100);
+    ASSERT_EQ(file.reads.size(), 2u);
+    EXPECT_EQ(file.reads[1].offset, 50000u + RangeFileImage::kMinimumRead);
+
+    // Far ranges, then one view across all of them: the gaps between are read, nothing else.
+    const ByteReader far = image.view(150000, 3000);
+    expectBytes(file, image.view(0, 100), 0, 100);
+    expectBytes(file, image.view(0, 160000), 0, 160000);
+    // The end of the file bounds the widening.
+    expectBytes(file, image.view(199990, 10), 199990, 10);
+    expectDisjoint(file.reads);
+    uint64_t asked = 0;
+    for (auto& r : file.reads) asked += r.count;
+    EXPECT_EQ(image.bytesRead(), asked);
+    EXPECT_EQ(image.readCount(), file.reads.size());
+
+    // Views handed out before the joins still show their bytes.
+    expectBytes(file, first, 50000, 10);
+    expectBytes(file, far, 150000, 3000);
+
+    // Outside the file nothing is read.
+    const size_t before = file.reads.size();
+    EXPECT_FALSE(image.view(199999, 2).ok());
+    EXPECT_FALSE(image.view(0xFFFFFFFF, 2).ok());
+    EXPECT_TRUE(image.view(200000, 0).ok());
+    EXPECT_EQ(file.reads.size(), before);
+    EXPECT_EQ(image.status(), kOk);
+}
+
+TEST(FontFileTest, RangeImageFailures) {
+    {
+        // The file ends early: the read that comes back short is -37, and nothing is read after it.
+        PatternFile file(10000);
+        file.deliversUpTo = 6000;
+        RangeFileImage image;
+        ASSERT_EQ(image.open(file), kOk);
+        EXPECT_TRUE(image.view(0, 100).ok());
+        EXPECT_FALSE(image.view(5000, 2000).ok());
+        EXPECT_EQ(image.status(), kShortRead);
+        const size_t reads = file.reads.size();
+        EXPECT_FALSE(image.view(0, 10).ok());
+        EXPECT_EQ(file.reads.size(), reads);
+    }
+    {
+        PatternFile file(10000);
+        RangeFileImage image;
+        ASSERT_EQ(image.open(file), kOk);
+        file.failSeeks = true;
+        EXPECT_FALSE(image.view(100, 10).ok());
+        EXPECT_EQ(image.status(), kIoError);
+    }
+    {
+        // A size above the 32-bit image limit is refused as the whole-file image refuses it.
+        PatternFile file(uint64_t(kMaxImageSize) + 1);
+        RangeFileImage image;
+        EXPECT_EQ(image.open(file), kIoError);
+        EXPECT_TRUE(file.reads.empty());
+    }
 }

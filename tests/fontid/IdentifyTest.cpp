@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/Text.h"
@@ -46,16 +47,33 @@ struct Result {
     FontKind kind;
 };
 
+// Every identification in these tests runs twice, reading only the examined ranges (as the tool does) and
+// reading the whole file, and both must answer alike.
+void expectSameAnswers(const Result& ranges, const Result& whole) {
+    EXPECT_EQ(ranges.status, whole.status);
+    EXPECT_EQ(ranges.id.group, whole.id.group);
+    EXPECT_EQ(ranges.id.formatSlot, whole.id.formatSlot);
+    EXPECT_EQ(ranges.id.entryIndex, whole.id.entryIndex);
+    EXPECT_EQ(ranges.kind, whole.kind);
+}
+
 Result identify(const Bytes& font, const FontCatalog& catalog) {
-    Result r{};
+    Result r{}, whole{};
     r.status = identifyFontData(font.data(), font.size(), catalog, r.id, &r.kind);
+    whole.status = identifyFontData(font.data(), font.size(), catalog, whole.id, &whole.kind,
+                                    {ImageReading::WholeFile, nullptr});
+    expectSameAnswers(r, whole);
     return r;
 }
 
 Result identifyFile(const TempDir& dir, const std::string& name, const Bytes& font,
                     const FontCatalog& catalog) {
-    Result r{};
-    r.status = identifyFontFile(dir.write(name, font).c_str(), catalog, r.id, &r.kind);
+    Result r{}, whole{};
+    const std::u16string path = dir.write(name, font);
+    r.status = identifyFontFile(path.c_str(), catalog, r.id, &r.kind);
+    whole.status =
+        identifyFontFile(path.c_str(), catalog, whole.id, &whole.kind, {ImageReading::WholeFile, nullptr});
+    expectSameAnswers(r, whole);
     return r;
 }
 
@@ -536,4 +554,70 @@ TEST(IdentifyTest, TopDictCheckAlone) {
     EXPECT_EQ(check.onOperator(18, 2, lastReal + 2, operands), kFontDataError);
     EXPECT_EQ(check.onOperator(286, 3, lastReal + 1, operands), 0);
     EXPECT_EQ(check.onOperator(6, 4, lastReal, operands), 0);
+}
+
+namespace {
+
+// A file that reports a size but whose bytes run out at `deliversUpTo` (a file cut while it is read), or a
+// huge file whose bytes past the font are zeros; it counts what it is asked for.
+class CutFile final : public File {
+public:
+    CutFile(Bytes font, uint64_t size, uint64_t deliversUpTo)
+        : m_font(std::move(font)), m_size(size), m_deliversUpTo(deliversUpTo) {}
+    bool seek(int64_t offset, Origin origin) override {
+        m_pos = uint64_t(origin == Origin::Start ? offset : int64_t(m_size) + offset);
+        return true;
+    }
+    int64_t tell() override { return int64_t(m_pos); }
+    size_t read(void* destination, size_t count) override {
+        const uint64_t end = std::min<uint64_t>({m_pos + count, m_size, m_deliversUpTo});
+        size_t n = 0;
+        for (uint64_t i = m_pos; i < end; ++i, ++n)
+            static_cast<uint8_t*>(destination)[n] = i < m_font.size() ? m_font[size_t(i)] : 0;
+        m_pos += n;
+        asked += count;
+        return n;
+    }
+    uint64_t asked = 0;
+
+private:
+    Bytes m_font;
+    uint64_t m_size, m_deliversUpTo;
+    uint64_t m_pos = 0;
+};
+
+}  // namespace
+
+TEST(IdentifyTest, RangesOfAHugeFileAndOfAFileCutWhileRead) {
+    const FontCatalog& catalog = sharedCatalog();
+    const Bytes alpha = trueTypeNamed(u"Alpha");
+    {
+        // 1.9 GB, the font at its start: the identification reads its directory and name table only.
+        CutFile file(alpha, 1900u * 1000 * 1000, UINT64_MAX);
+        FontIdentity id;
+        ReadStats stats;
+        EXPECT_EQ(identifyOpenFontFile(file, catalog, id, nullptr, {ImageReading::Ranges, &stats}), kOk);
+        expectMatch({kOk, id, kindTrueType}, 0, kSlotTrue, 0);
+        EXPECT_LT(stats.bytes, 4096u);
+        EXPECT_EQ(stats.bytes, file.asked);
+    }
+    // A file whose bytes end inside the last table, which the identification examines, is -37 whichever way
+    // it is read: a name table with a long record, or the offsets of a Global Subr INDEX of 1000 empty
+    // subroutines at the end of a CFF table.
+    const Bytes longName =
+        SfntBuilder::trueType(
+            nameTable({windowsName(u"Alpha"), windowsName(std::u16string(400, u'x'), 0x0409, 5)}))
+            .build();
+    CffParts parts;
+    parts.names = {asBytes("Face-Regular")};
+    parts.globalSubrs.assign(1000, Bytes());
+    const Bytes otto = openTypeCffLast(cffTable(parts));
+    for (const Bytes* font : {&longName, &otto}) {
+        ASSERT_GT(font->size(), 800u);
+        for (ImageReading reading : {ImageReading::Ranges, ImageReading::WholeFile}) {
+            CutFile file(*font, font->size(), font->size() - 40);
+            FontIdentity id;
+            EXPECT_EQ(identifyOpenFontFile(file, catalog, id, nullptr, {reading, nullptr}), kShortRead);
+        }
+    }
 }
