@@ -87,7 +87,9 @@ public:
     // Writes `length` bytes as the whole new content of the file at `path` (CreateFileW with CREATE_ALWAYS,
     // WriteFile, CloseHandle; made safe): the file is either replaced entirely, or - on any failure,
     // including a short write - left as it was, with no temporary file left behind. An existing file that
-    // may not be written is refused. True only when every byte was stored.
+    // may not be written is refused. A symbolic link (or a chain of them) is written through to the file it
+    // finally names and stays a link; a link that leads to nothing is refused and left as it was, and
+    // nothing is created. True only when every byte was stored.
     virtual bool replaceFile(const char16_t* path, const char* bytes, size_t length) = 0;
 
     // GetUserDefaultLCID(): 1041 for a Japanese user locale.

@@ -13,9 +13,11 @@ public:
     std::unique_ptr<DirectoryListing> listCurrentDirectory() override;
     uint32_t expandEnvironmentStrings(const char16_t* source, char16_t* destination,
                                       uint32_t capacity) override;
-    // The bytes go to a new file beside the target (same folder, so the final move is a rename on one
-    // volume), which replaces the target only once every byte is written and flushed. A read-only target
-    // is refused; a folder of that name makes the move fail. On failure the new file is removed again.
+    // Links are followed to the file they finally name (a chain too), which is replaced and the links kept.
+    // An existing file is replaced through a new file beside it (same folder, so the final move is a
+    // rename on one volume) once every byte is written and flushed; a read-only file or a folder is
+    // refused. Where nothing can be opened, the file is created exclusively, so a dangling link is refused
+    // and left as it was. On failure the new file is removed again.
     bool replaceFile(const char16_t* path, const char* bytes, size_t length) override;
     uint32_t getUserDefaultLcid() override;
     bool startThread(ThreadProc proc, void* parameter) override;

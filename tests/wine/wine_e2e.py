@@ -659,6 +659,62 @@ class Suite:
         self.check(os.listdir(folder) == ["inside.txt"], f"the folder was changed: {os.listdir(folder)}")
         self.check(not self.saw(TITLE_INSTRUCTIONS), "the instructions dialog was shown")
 
+    def scenario_save_through_link(self):
+        """The proposed file is a symbolic link (a relative link to an absolute one, in another folder): the
+        overwrite question, then the file at the end of the chain gets the list; both links stay links and
+        no temporary file is left in either folder."""
+        self.layout(CATALOG_GOOD)
+        lists = self.user_dir("Documents", "korv-lists")
+        shutil.rmtree(lists, ignore_errors=True)
+        os.makedirs(lists)
+        target = os.path.join(lists, "list-target.json")
+        with open(target, "wb") as f:
+            f.write(b"old list\n" * 2000)
+        middle = os.path.join(lists, "middle.json")
+        os.symlink(target, middle)
+        link = os.path.join(self.desktop_dir(), "FontsList.json")
+        os.symlink(os.path.join("..", "Documents", "korv-lists", "middle.json"), link)
+        self.launch()
+        self.wait_title(TITLE_SAVE_JA)
+        self.check_save_dialog(TITLE_SAVE_JA)
+        self.key("Return")
+        self.wait_title(TITLE_SAVE_JA, count=2)  # the file exists: the overwrite question
+        self.key("Return")  # yes
+        self.wait_title(TITLE_INSTRUCTIONS)
+        with open(target, "rb") as f:
+            self.check(f.read() == font_list(EXPECTED_NAMES), "the link's target did not get the list")
+        self.check(os.path.islink(link) and os.readlink(link) == os.path.join("..", "Documents", "korv-lists",
+                                                                               "middle.json"),
+                   "the desktop's link was replaced")
+        self.check(os.path.islink(middle) and os.readlink(middle) == target, "the middle link was replaced")
+        self.check(self.desktop_files() == ["FontsList.json"], f"desktop: {self.desktop_files()}")
+        self.check(sorted(os.listdir(lists)) == ["list-target.json", "middle.json"],
+                   f"left behind: {sorted(os.listdir(lists))}")
+        self.key("Escape")
+        self.wait_ended()
+        shutil.rmtree(lists)
+
+    def scenario_dangling_link(self):
+        """The proposed file is a symbolic link into a folder that does not exist: string 131, the program
+        ends; nothing is created, neither at the link nor at its target, and the link stays as it was."""
+        self.layout(CATALOG_GOOD)
+        missing = os.path.join(self.desktop_dir(), "korv-missing")
+        link = os.path.join(self.desktop_dir(), "FontsList.json")
+        os.symlink(os.path.join(missing, "FontsList.json"), link)
+        self.launch()
+        self.wait_title(TITLE_SAVE_JA)
+        self.check_save_dialog(TITLE_SAVE_JA)
+        self.key("Return")  # no overwrite question: the link leads nowhere
+        box = self.wait_message_box(131)
+        self.screenshot("message", box["rect"])
+        self.key("Return")
+        self.wait_ended()
+        self.check(os.path.islink(link) and os.readlink(link) == os.path.join(missing, "FontsList.json"),
+                   "the link was replaced")
+        self.check(not os.path.lexists(missing), "the link's missing folder was created")
+        self.check(self.desktop_files() == ["FontsList.json"], f"left behind: {self.desktop_files()}")
+        self.check(not self.saw(TITLE_INSTRUCTIONS), "the instructions dialog was shown")
+
     def scenario_other_locale(self):
         """A user locale other than 1041: the save dialog's title is English; the rest stays Japanese."""
         self.layout(CATALOG_GOOD)
@@ -674,9 +730,59 @@ class Suite:
         self.wait_ended()
         self.check(not self.saw(TITLE_SAVE_JA), "the Japanese save title under another locale")
 
+    def make_links(self, base):
+        """Symbolic links for the Windows tests' saves through links (korv-win32-tests.exe `links`);
+        returns {link: what it points to}. `base` is C:\\korv-links."""
+        shutil.rmtree(base, ignore_errors=True)
+        real = os.path.join(base, "real")
+        links = os.path.join(base, "links")
+        # Final paths C:\korv-links\long\...\t-long.json of 245 units (within MAX_PATH, but not with a
+        # temporary name beside it) and C:\korv-links\longer\...\t-longer.json of 300.
+        long = os.path.join(base, "long", "a" * 100, "b" * 100, "c" * 12)
+        longer = os.path.join(base, "longer", "a" * 100, "b" * 100, "c" * 63)
+        for folder in (real, links, os.path.join(real, "sub.json"), long, longer):
+            os.makedirs(folder)
+        for name in ("t-abs.json", "t-rel.json", "t-chain.json", "t-folder.json", "readonly.json"):
+            with open(os.path.join(real, name), "w") as f:
+                f.write("old " + name + "\n" * 100)
+        for path in (os.path.join(long, "t-long.json"), os.path.join(longer, "t-longer.json")):
+            with open(path, "w") as f:
+                f.write("old\n")
+        os.chmod(os.path.join(real, "readonly.json"), 0o444)
+        targets = {
+            "abs.json": os.path.join(real, "t-abs.json"),
+            "rel.json": "../real/t-rel.json",
+            "chain.json": os.path.join(links, "chain-mid.json"),
+            "chain-mid.json": "../real/t-chain.json",
+            "viafolder": real,
+            "readonly.json": os.path.join(real, "readonly.json"),
+            "folder.json": os.path.join(real, "sub.json"),
+            "long.json": os.path.join(long, "t-long.json"),
+            "longer.json": os.path.join(longer, "t-longer.json"),
+            "dangling-missing.json": os.path.join(base, "missing", "x.json"),
+            "dangling-here.json": os.path.join(real, "absent.json"),
+        }
+        for name, target in targets.items():
+            os.symlink(target, os.path.join(links, name))
+        return targets
+
+    def check_links(self, base, targets):
+        links = os.path.join(base, "links")
+        for name, target in targets.items():
+            path = os.path.join(links, name)
+            self.check(os.path.islink(path) and os.readlink(path) == target, f"the link {name} was changed")
+        self.check(sorted(os.listdir(links)) == sorted(targets), f"links folder: {os.listdir(links)}")
+        real = sorted(os.listdir(os.path.join(base, "real")))
+        self.check(real == ["readonly.json", "sub.json", "t-abs.json", "t-chain.json", "t-folder.json",
+                            "t-rel.json"], f"real folder: {real}")
+        self.check(not os.path.lexists(os.path.join(base, "missing")), "the missing folder was created")
+
     def scenario_win32_units(self):
         """The Windows layer's own tests (transparent image, dialogs, platform port) on the real API."""
-        for extra, name in (([], "main"), (["foreign-class"], "foreign-class")):
+        link_base = self.drive("korv-links")
+        link_targets = self.make_links(link_base)
+        for extra, name in (([], "main"), (["foreign-class"], "foreign-class"),
+                            (["links", "C:\\korv-links"], "links")):
             self.desktop_count += 1
             report = os.path.join(self.work, f"win32-tests-{name}.txt")
             if os.path.exists(report):
@@ -690,10 +796,13 @@ class Suite:
                 text = f.read()
             print("    " + text.strip().replace("\n", "\n    "))
             self.check(text.rstrip().endswith("failed 0"), f"Windows tests ({name}) failed")
+        self.check_links(link_base, link_targets)
+        shutil.rmtree(link_base)
 
 
 SCENARIOS = ["success", "no_catalog", "no_catalog_font", "rejected_catalog", "save_cancelled", "existing_file",
-             "read_only_file", "cannot_create", "other_locale", "win32_units"]
+             "read_only_file", "cannot_create", "save_through_link", "dangling_link", "other_locale",
+             "win32_units"]
 
 
 def main():

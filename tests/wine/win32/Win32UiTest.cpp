@@ -2,17 +2,19 @@
 // framework pieces, the platform port and the byte-file stand-in. Built by the Windows cross-build with the
 // program's own resources, run under Wine (inside Xvfb, on a Wine desktop) by the end-to-end suite:
 //
-//   korv-win32-tests.exe REPORT.txt [foreign-class]
+//   korv-win32-tests.exe REPORT.txt [foreign-class | links FOLDER]
 //
 // "foreign-class" runs the one test that needs a process of its own (a class "transparentimage" registered
-// by someone else first). The report lists each failed check and ends with "passed N failed M"; the exit
-// code is 0 only when nothing failed.
+// by someone else first); "links" the saves through the symbolic links that the suite made in FOLDER. The
+// report lists each failed check and ends with "passed N failed M"; the exit code is 0 only when nothing
+// failed.
 #include <windows.h>
 
 #include <share.h>
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -86,6 +88,12 @@ std::vector<std::wstring> listFolder(const std::wstring& folder) {
             names.push_back(data.cFileName);
     } while (FindNextFileW(find, &data));
     FindClose(find);
+    return names;
+}
+
+std::vector<std::wstring> sortedListing(const std::wstring& folder) {
+    std::vector<std::wstring> names = listFolder(folder);
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -554,6 +562,99 @@ void testReplaceFile() {
     removeFolder(folder);
 }
 
+// The one subfolder of `folder`, `levels` times down.
+std::wstring descend(std::wstring folder, int levels) {
+    for (int i = 0; i < levels; ++i) {
+        const std::vector<std::wstring> names = listFolder(L"\\\\?\\" + folder);
+        if (names.size() != 1) return folder + L"\\<not one subfolder>";
+        folder += L"\\" + names[0];
+    }
+    return folder;
+}
+
+// Saving through symbolic links, over the links that the end-to-end suite makes in `base` before it runs
+// this (Wine shows Unix links as the files or folders they name):
+//   real\t-abs.json t-rel.json t-chain.json t-folder.json   "old ..." (longer than what is written)
+//   real\readonly.json (read-only) real\sub.json (a folder)
+//   links\abs.json -> real\t-abs.json (absolute)     links\rel.json -> ..\real\t-rel.json
+//   links\chain.json -> links\chain-mid.json -> ..\real\t-chain.json
+//   links\viafolder -> real                          links\readonly.json -> real\readonly.json
+//   links\folder.json -> real\sub.json
+//   links\long.json -> long\*\*\*\t-long.json: the final path fits in MAX_PATH, with a temporary name
+//                      beside it only in the extended form
+//   links\longer.json -> longer\*\*\*\t-longer.json: the final path is longer than MAX_PATH
+//   links\dangling-missing.json -> missing\x.json   links\dangling-here.json -> real\absent.json
+// The suite then checks that every link is still the link it made, and that nothing else appeared.
+void testReplaceThroughLinks(const std::wstring& base) {
+    Win32Platform platform;
+    const std::wstring real = base + L"\\real";
+    const std::wstring links = base + L"\\links";
+    auto replace = [&](const std::wstring& path, const std::string& bytes) {
+        return platform.replaceFile(u16(path.c_str()), bytes.data(), bytes.size());
+    };
+
+    // The file each link finally names gets the bytes in full.
+    CHECK(replace(links + L"\\abs.json", "abs"));
+    CHECK(readAll(real + L"\\t-abs.json") == "abs");
+    CHECK(replace(links + L"\\rel.json", "rel"));
+    CHECK(readAll(real + L"\\t-rel.json") == "rel");
+    CHECK(replace(links + L"\\chain.json", "chain"));
+    CHECK(readAll(real + L"\\t-chain.json") == "chain");
+    CHECK(replace(links + L"\\viafolder\\t-folder.json", "folder"));
+    CHECK(readAll(real + L"\\t-folder.json") == "folder");
+    // Twice through the same link: the link still leads to the file.
+    CHECK(replace(links + L"\\abs.json", "again"));
+    CHECK(readAll(real + L"\\t-abs.json") == "again");
+    CHECK(readAll(links + L"\\abs.json") == "again");
+
+    // A final path that leaves no room for the temporary name within MAX_PATH: the extended form.
+    const std::wstring longFolder = L"\\\\?\\" + descend(base + L"\\long", 3);
+    CHECK(replace(links + L"\\long.json", "long"));
+    CHECK(readAll(longFolder + L"\\t-long.json") == "long");
+    CHECK(listFolder(longFolder) == std::vector<std::wstring>{L"t-long.json"});
+
+    // A final path longer than MAX_PATH: written in the extended form where the system can tell that path
+    // (Windows); Wine 8 cannot (GetFinalPathNameByHandleW fails for it), and the save is then refused
+    // with the file unchanged.
+    const std::wstring longerFolder = L"\\\\?\\" + descend(base + L"\\longer", 3);
+    const std::wstring longer = longerFolder + L"\\t-longer.json";
+    bool systemResolves = false;
+    const HANDLE handle = CreateFileW(longer.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(handle != INVALID_HANDLE_VALUE);
+    if (handle != INVALID_HANDLE_VALUE) {
+        std::wstring path(32768, L'\0');
+        const DWORD n = GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), 0);
+        systemResolves = n > MAX_PATH && n < path.size();
+        CloseHandle(handle);
+    }
+    const std::string longerBefore = readAll(longer);
+    CHECK(replace(links + L"\\longer.json", "longer") == systemResolves);
+    CHECK(readAll(longer) == (systemResolves ? "longer" : longerBefore));
+    CHECK(listFolder(longerFolder) == std::vector<std::wstring>{L"t-longer.json"});
+
+    // Refused, and nothing changes: a read-only target, a folder, dangling links into a missing folder and
+    // into an existing one (nothing is created at the link's target, and the link stays).
+    const std::string readOnlyBefore = readAll(real + L"\\readonly.json");
+    CHECK(!replace(links + L"\\readonly.json", "lost"));
+    CHECK(readAll(real + L"\\readonly.json") == readOnlyBefore);
+    CHECK(!replace(links + L"\\folder.json", "lost"));
+    CHECK(!replace(links + L"\\dangling-missing.json", "lost"));
+    CHECK(GetFileAttributesW((base + L"\\missing").c_str()) == INVALID_FILE_ATTRIBUTES);
+    CHECK(!replace(links + L"\\dangling-here.json", "lost"));
+    CHECK(GetFileAttributesW((real + L"\\absent.json").c_str()) == INVALID_FILE_ATTRIBUTES);
+
+    // No temporary file is left anywhere.
+    const std::vector<std::wstring> expectedReal = {L"readonly.json", L"sub.json",      L"t-abs.json",
+                                                    L"t-chain.json",  L"t-folder.json", L"t-rel.json"};
+    CHECK(sortedListing(real) == expectedReal);
+    // (Wine lists a dangling link in no folder listing.)
+    const std::vector<std::wstring> expectedLinks = {L"abs.json",      L"chain-mid.json", L"chain.json",
+                                                     L"folder.json",   L"long.json",      L"longer.json",
+                                                     L"readonly.json", L"rel.json",       L"viafolder"};
+    CHECK(sortedListing(links) == expectedLinks);
+}
+
 void testFoldersAndListing() {
     Win32Platform platform;
     char16_t path[kMaxPathUnits] = {};
@@ -638,7 +739,7 @@ void testThreadAndLocale() {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fputs("usage: korv-win32-tests REPORT.txt [foreign-class]\n", stderr);
+        std::fputs("usage: korv-win32-tests REPORT.txt [foreign-class | links FOLDER]\n", stderr);
         return 2;
     }
     AfxSetInstanceHandle(GetModuleHandleW(nullptr));
@@ -646,6 +747,8 @@ int wmain(int argc, wchar_t** argv) {
     InitCommonControlsEx(&controls);
     if (argc > 2 && wcscmp(argv[2], L"foreign-class") == 0) {
         testForeignClass();
+    } else if (argc > 3 && wcscmp(argv[2], L"links") == 0) {
+        testReplaceThroughLinks(argv[3]);
     } else {
         testResources();
         testControlTextNumber();
