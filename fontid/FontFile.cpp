@@ -164,7 +164,12 @@ bool detectOpenFile(File& file, FontKind& kind, SniffedBytes* sniffed) {
     if (sniffed) sniffed->fileSize = size;
     FontKind found = kindNone;
     uint32_t numFonts = 0;
-    if (sniffFontHeader(file, size, found, &numFonts, sniffed) != kOk) return false;
+    const int32_t status = sniffFontHeader(file, size, found, &numFonts, sniffed);
+    if (sniffed) {
+        sniffed->headerStatus = status;
+        sniffed->numFonts = numFonts;
+    }
+    if (status != kOk) return false;
     kind = found;
     if (!isCandidateKind(found)) return false;
     if ((found == kindTrueTypeCollection || found == kindCffCollection) && numFonts == 0) return false;

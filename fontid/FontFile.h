@@ -39,7 +39,9 @@ constexpr int64_t kMaxImageSize = INT32_MAX;
 
 // The bytes the header test read, kept so that the file image does not read them a second time.
 struct SniffedBytes {
-    int64_t fileSize = -1;  // the size detection found (-1: none)
+    int64_t fileSize = -1;     // the size detection found (-1: none)
+    int32_t headerStatus = 0;  // the header test's status
+    uint32_t numFonts = 0;     // a collection's font count
     uint8_t head[kSniffHeaderBytes + kSniffExtraBytes];
     uint32_t headLength = 0;  // bytes of `head`, read from the start of the file
     uint8_t first[kSniffHeaderBytes];

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "cff/CffDict.h"
 #include "fontid/FontCatalog.h"
@@ -25,9 +27,42 @@ struct ReadStats {
     uint32_t reads = 0;
 };
 
+// What one identification went through, kept for the person supporting a user who asks why a font is, or
+// is not, in the list. Filled when IdentifyOptions::trace is given; the answers never depend on it.
+struct IdentifyTrace {
+    enum class Detection {
+        NotRun,
+        Extension,  // the name does not end in .ttf, .otf or .ttc
+        Open,       // the file does not open (openError)
+        Size,       // its size cannot be found
+        Header,     // the header test failed (headerStatus)
+        Kind,       // the header shows a kind that is no candidate (kind, headerTag)
+        NoFonts,    // a collection whose header counts no fonts
+        Candidate,
+    };
+    Detection detection = Detection::NotRun;
+    int openError = 0;
+    int64_t fileSize = -1;
+    int32_t headerStatus = 0;
+    uint32_t headerTag = 0;  // the first four bytes, when read
+    FontKind kind = kindNone;
+
+    // The check that decided a failing status, in words; empty when no check failed.
+    std::string refusal;
+    // The names looked up in the catalog, in order: full names (slot 0 to 3 of a `name` table) or the CFF
+    // font name (slot -1); `matched` is the index of the one that matched, or -1.
+    struct Name {
+        int slot;
+        std::u16string text;
+    };
+    std::vector<Name> tried;
+    int matched = -1;
+};
+
 struct IdentifyOptions {
     ImageReading reading = ImageReading::Ranges;
-    ReadStats* stats = nullptr;  // added to, when given
+    ReadStats* stats = nullptr;      // added to, when given
+    IdentifyTrace* trace = nullptr;  // filled, when given
 };
 
 // Statuses: 0 examined (non-candidates included), 1 no catalog entry matched, -1, -36, -37, -50, -108,
@@ -50,9 +85,10 @@ struct IdentifyOptions {
 // without an element 0, or a font name (Name INDEX element 0) of 128 bytes or more, which the 127-unit name
 // buffer cannot hold, makes the CFF table's status -50; an empty font name matches no catalog entry.
 [[nodiscard]] int32_t identifyTrueType(const FileImage& image, const TableRecord* records, uint16_t count,
-                                       const FontCatalog& catalog, FontIdentity& result);
+                                       const FontCatalog& catalog, FontIdentity& result,
+                                       IdentifyTrace* trace = nullptr);
 [[nodiscard]] int32_t identifyOpenType(const FileImage& image, const FontCatalog& catalog,
-                                       FontIdentity& result);
+                                       FontIdentity& result, IdentifyTrace* trace = nullptr);
 
 // The Top DICT operand-form check of the OpenType procedure; stores nothing.
 class TopDictCheck final : public CffDictHandler {

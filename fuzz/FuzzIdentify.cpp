@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fontid/Explain.h"
 #include "fontid/FontCatalog.h"
 #include "fontid/Identify.h"
 #include "fontid/NameDecoding.h"
@@ -91,7 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const FontCatalog& catalog = fuzzCatalog();
     FontIdentity identity;
     FontKind kind = kindNone;
-    const int32_t status = identifyFontData(data, size, catalog, identity, &kind);
+    IdentifyTrace trace;
+    const int32_t status =
+        identifyFontData(data, size, catalog, identity, &kind, {ImageReading::Ranges, nullptr, &trace});
+    (void)explainIdentification(status, identity, trace, catalog);
     // Reading the whole file must answer exactly as reading the examined ranges does.
     FontIdentity whole;
     FontKind wholeKind = kindNone;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "fontid/Explain.h"
 #include "platform/Text.h"
 #include "sfnt/Status.h"
 #include "support/SfntBuilder.h"
@@ -619,5 +620,94 @@ TEST(IdentifyTest, RangesOfAHugeFileAndOfAFileCutWhileRead) {
             FontIdentity id;
             EXPECT_EQ(identifyOpenFontFile(file, catalog, id, nullptr, {reading, nullptr}), kShortRead);
         }
+    }
+}
+
+// korv-identify --explain: one line per kind of answer, checked on the words support reads.
+TEST(IdentifyTest, ExplanationsSayWhy) {
+    const FontCatalog& catalog = sharedCatalog();
+    TempDir dir;
+    auto explain = [&](const std::string& name, const Bytes* font) {
+        const std::u16string path = font ? dir.write(name, *font) : utf8ToUtf16(dir.path() + "/" + name);
+        IdentifyTrace trace;
+        FontIdentity id;
+        const int32_t status =
+            identifyFontFile(path.c_str(), catalog, id, nullptr, {ImageReading::Ranges, nullptr, &trace});
+        return explainIdentification(status, id, trace, catalog);
+    };
+    const Bytes alpha = trueTypeNamed(u"Alpha");
+    SfntBuilder sbix;
+    sbix.table("glyX", Bytes(4, 0)).table("sbix", Bytes(4, 0));
+    SfntBuilder bitmap;
+    bitmap.table("EBDT", Bytes(4, 0));
+    const Bytes typ1 = SfntBuilder("typ1").build(), woff = SfntBuilder("wOFF").build(),
+                text = asBytes(std::string(600, 'T')), shortFile(100, 0), sbixFont = sbix.build(),
+                bitmapFont = bitmap.build(),
+                noFonts = buildCollection({SfntBuilder::trueType(nameTable({}))}, 0, 0),
+                cffCollection =
+                    buildCollection({SfntBuilder::openType(cffTableNamed("Face-Regular"), nameTable({}))}),
+                listedCff = openTypeCffLast(cffTableNamed("Face-Regular")),
+                hiddenCff = openTypeCffLast(cffTableNamed("Hidden-Regular")),
+                unknownCff = SfntBuilder::openType(cffTableNamed("Unknown-Regular"), nameTable({})).build(),
+                gamma = SfntBuilder::trueType(nameTable({windowsName(u"Gamma"), macName("Gamma Mac", 0, 0)}))
+                            .build();
+    CffParts broken;
+    broken.names = {asBytes("Face-Regular")};
+    broken.offSize = 4;
+    Bytes brokenCff = cffTable(broken);
+    brokenCff[6] = 9;  // the Name INDEX's offSize
+    const Bytes brokenFont = openTypeCffLast(brokenCff);
+    NameRecordParts past = windowsName(u"", 0x0409, 1);
+    past.rawPlacement = true;
+    past.offset = 2;
+    past.length = 100;
+    const Bytes pastFont = SfntBuilder::trueType(nameTable({windowsName(u"Alpha"), past})).build();
+    SfntBuilder noGlyf;
+    noGlyf.table("glyf", Bytes(4, 0)).table("glyf", Bytes(4, 0)).table("head", Bytes(4, 0));
+    noGlyf.table("loca", Bytes(4, 0))
+        .table("maxp", Bytes(4, 0))
+        .table("name", nameTable({windowsName(u"Alpha")}));
+    const Bytes twoGlyf = noGlyf.build();
+
+    const struct {
+        std::string name;
+        const Bytes* font;
+        const char* words;
+    } cases[] = {
+        {"alpha.woff", &alpha, "not a candidate: the file name does not end in .ttf, .otf or .ttc"},
+        {"missing.ttf", nullptr, "not a candidate: the file cannot be opened ("},
+        {"short.ttf", &shortFile, "not a candidate: the file has 100 bytes, fewer than the 512"},
+        {"type1.otf", &typ1, "not a candidate: a Type 1 font in an sfnt wrapper"},
+        {"sbix.ttf", &sbixFont, "not a candidate: a font with 'sbix' bitmaps and no 'glyf' table"},
+        {"text.ttf", &text, "not a candidate: its header ('TTTT') is not that of"},
+        {"none.ttc", &noFonts, "not a candidate: a collection whose header counts no fonts"},
+        {"web.ttf", &woff, "not listed: a WOFF file is read but never matched"},
+        {"bitmap.ttf", &bitmapFont, "refused with status -50: a bitmap-only font"},
+        {"cjk.ttc", &cffCollection, "refused with status -50: a collection of CFF fonts"},
+        {"alpha.ttf", &alpha,
+         "listed: matched entry 0 of group 0 in column true (display name \"Display \"), through its Windows "
+         "English "
+         "full name \"Alpha\""},
+        {"face.otf", &listedCff, "listed: matched entry 1 of group 1 in column OTTO"},
+        {"hidden.otf", &hiddenCff,
+         "through its CFF font name \"Hidden-Regular\"; fonts of group 7 are never listed"},
+        {"unknown.otf", &unknownCff,
+         "no name matched; tried \"Unknown-Regular\" (CFF font name) among the PostScript names of column "
+         "OTTO "
+         "(the status 0 comes from the sound 'name' table"},
+        {"gamma.ttf", &gamma,
+         "no name matched; tried \"Gamma\" (Windows English full name), \"Gamma Mac\" (Macintosh English "
+         "full name) "
+         "in the columns true, sbix and COLR"},
+        {"broken.otf", &brokenFont, "refused with status -982: the CFF Name INDEX at byte 4"},
+        {"past.ttf", &pastFont,
+         "refused with status -50: 'name' table 1, whose name matched, has a record that runs past its end "
+         "(its "
+         "name had matched entry 0 of group 0"},
+        {"twoglyf.ttf", &twoGlyf, "refused with status -1: the table directory holds 2 'glyf' tables"},
+    };
+    for (const auto& c : cases) {
+        const std::string line = explain(c.name, c.font);
+        EXPECT_NE(line.find(c.words), std::string::npos) << c.name << ": " << line;
     }
 }

@@ -1,8 +1,9 @@
-// korv-identify --catalog FILE [--read ranges|whole] [--stats] font...
+// korv-identify --catalog FILE [--explain] [--read ranges|whole] [--stats] font...
 //
 // Loads a catalog file and identifies each named font file against it, printing one line per file:
 //   status <TAB> group <TAB> formatSlot <TAB> entryIndex <TAB> kind <TAB> path
-// kind is the detected font kind (0 when the file is no candidate). --read chooses how a candidate is read:
+// kind is the detected font kind (0 when the file is no candidate). --explain adds, after each file's line,
+// one plain-English line that says why the file is or is not listed. --read chooses how a candidate is read:
 // only the ranges the identification examines (the default, as the tool does) or the whole file; --stats
 // prints the bytes and reads asked of the files to standard error at the end. Exit status 0 when the
 // catalog loaded and every file was examined, whatever the files' statuses; 2 for a bad command line, 1
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fontid/Explain.h"
 #include "fontid/FontCatalog.h"
 #include "fontid/Identify.h"
 #include "platform/File.h"
@@ -22,10 +24,11 @@ namespace {
 
 void printUsage(FILE* out) {
     std::fputs(
-        "usage: korv-identify --catalog FILE [--read ranges|whole] [--stats] font...\n"
+        "usage: korv-identify --catalog FILE [--explain] [--read ranges|whole] [--stats] font...\n"
         "Identifies each font file against the catalog FILE and prints one line per file:\n"
         "  status<TAB>group<TAB>formatSlot<TAB>entryIndex<TAB>kind<TAB>path\n"
         "kind is the detected font kind, 0 when the file is no candidate.\n"
+        "  --explain      after each file's line, say in words why it is or is not listed\n"
         "  --read ranges  read only the byte ranges the identification examines (default)\n"
         "  --read whole   read each candidate file whole\n"
         "  --stats        print the bytes and reads asked of the font files to standard error\n",
@@ -62,6 +65,7 @@ int main(int argc, char** argv) {
     IdentifyOptions options;
     ReadStats stats;
     bool printStats = false;
+    bool explain = false;
     bool optionsDone = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -87,6 +91,8 @@ int main(int argc, char** argv) {
                 printUsage(stderr);
                 return 2;
             }
+        } else if (!optionsDone && arg == "--explain") {
+            explain = true;
         } else if (!optionsDone && arg == "--stats") {
             printStats = true;
             options.stats = &stats;
@@ -119,9 +125,12 @@ int main(int argc, char** argv) {
     for (const char* path : fonts) {
         FontIdentity identity;
         FontKind kind = kindNone;
+        IdentifyTrace trace;
+        options.trace = explain ? &trace : nullptr;
         const int32_t status = identifyFontFile(utf8ToUtf16(path).c_str(), catalog, identity, &kind, options);
         std::printf("%d\t%d\t%d\t%d\t%d\t%s\n", int(status), int(identity.group), int(identity.formatSlot),
                     int(identity.entryIndex), int(kind), path);
+        if (explain) std::printf("  %s\n", explainIdentification(status, identity, trace, catalog).c_str());
     }
     catalog.release();
     if (printStats)
