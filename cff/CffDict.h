@@ -5,12 +5,8 @@
 #include <cstdint>
 
 #include "sfnt/FixedMath.h"
+#include "sfnt/Limits.h"
 #include "sfnt/Status.h"
-
-// At most 48 operands on the DICT operand stack.
-constexpr uint16_t kCffMaxDictOperands = 48;
-// Longest text a real operand may expand to.
-constexpr uint32_t kCffMaxRealText = 64;
 
 // Two-byte operators 12 b are passed as 256 + b.
 constexpr uint16_t kCffOpEscape = 256;

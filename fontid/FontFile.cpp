@@ -29,8 +29,6 @@ constexpr uint32_t kTagEbdt = makeTag('E', 'B', 'D', 'T');
 constexpr uint32_t kTagCbdt = makeTag('C', 'B', 'D', 'T');
 constexpr uint32_t kTagSbix = makeTag('s', 'b', 'i', 'x');
 
-constexpr uint32_t kOffsetTableSize = 12;
-constexpr uint32_t kTableRecordSize = 16;
 constexpr uint16_t kExtraReadFromTables = 32;  // from this many tables on, the records pass byte 512
 
 bool isTrueTypeVersion(uint32_t v) {

@@ -8,6 +8,8 @@
 
 #include "platform/File.h"
 #include "sfnt/ByteReader.h"
+#include "sfnt/Limits.h"
+#include "sfnt/TableDirectory.h"
 
 enum FontKind : int32_t {
     kindNone = 0,
@@ -21,18 +23,8 @@ enum FontKind : int32_t {
     kindWoff = 9,                // "wOFF"                           0, nothing matched
 };
 
-// One 16-byte sfnt table-directory entry; offsets count from the start of the file, also in a collection.
-struct TableRecord {
-    uint32_t tag = 0;
-    uint32_t checksum = 0;
-    uint32_t offset = 0;
-    uint32_t length = 0;
-};
-
-constexpr uint16_t kMaxTableRecords = 48;    // at most 48 table records per font, everywhere
 constexpr uint32_t kSniffHeaderBytes = 512;  // the header test reads this much first
 constexpr uint32_t kSniffExtraBytes = 268;  // ... and this much more for 32 to 48 tables (12 + 16 x 48 = 780)
-constexpr uint32_t kMaxCollectionFonts = 48;  // a collection header naming more fonts is malformed
 // The file image's size is a signed 32-bit value, as the runtime's file position is on the system this tool
 // runs on: a larger file is refused like a failed position query, before anything is allocated.
 constexpr int64_t kMaxImageSize = INT32_MAX;

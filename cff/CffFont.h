@@ -1,0 +1,94 @@
+// The font object of OpenType fonts whose outlines are in a 'CFF ' table. Besides the shared sfnt tables it
+// keeps, from one pass over the CFF table (everything points into the caller's file buffer):
+//   the Global Subr INDEX, the CharStrings INDEX, FDSelect (formats 0 and 3), up to 256 Private DICTs with
+//   their local Subr INDEXes, and the font bounding box.
+// CFF table: header (u8 major, u8 minor, u8 hdrSize, u8 offSize), then at hdrSize the Name, Top DICT, String
+// and Global Subr INDEXes back to back. DICT positions (CharStrings, charset, FDSelect, FDArray, Private)
+// count from the table's start; a Private DICT's Subrs position counts from the Private DICT's start.
+//   FDSelect format 0: u8 format, u8 fd[glyphCount]
+//   FDSelect format 3: u8 format, u16 nRanges, nRanges x (u16 first glyph, u8 fd), u16 sentinel
+#pragma once
+
+#include <cstdint>
+
+#include "cff/CffDict.h"
+#include "cff/CffIndex.h"
+#include "sfnt/SfntFont.h"
+
+// A Private DICT: the handler that reads it and the record that keeps what glyph access and hinting need.
+class CffPrivateDict final : public CffDictHandler {
+public:
+    [[nodiscard]] int16_t onOperator(uint16_t op, uint16_t operandCount, const uint8_t* isReal,
+                                     const int32_t* operands) override;
+
+    int32_t subrsOffset = 0;  // from this Private DICT's position; 0 = none
+    int32_t defaultWidthX = 0;
+    int32_t nominalWidthX = 0;
+    int16_t stemHCount = 0;
+    int16_t stemVCount = 0;
+    int32_t stemH[kCffMaxPrivateStems] = {};  // 26.6
+    int32_t stemV[kCffMaxPrivateStems] = {};  // 26.6
+};
+
+// The first Top DICT, while the table loads.
+class CffTopDict final : public CffDictHandler {
+public:
+    [[nodiscard]] int16_t onOperator(uint16_t op, uint16_t operandCount, const uint8_t* isReal,
+                                     const int32_t* operands) override;
+
+    int16_t fontBBox[4] = {};  // top (yMax), left (xMin), bottom (yMin), right (xMax)
+    int32_t charStringsOffset = 0;
+    uint8_t isCidFont = 0;
+    int32_t fdSelectOffset = 0;
+    int32_t fdArrayOffset = 0;
+    int32_t privateOffset = 0;
+    int32_t privateSize = 0;
+    int32_t charsetOffset = 0;  // kept, not used
+};
+
+// One FDArray entry, while the table loads.
+class CffFontDict final : public CffDictHandler {
+public:
+    [[nodiscard]] int16_t onOperator(uint16_t op, uint16_t operandCount, const uint8_t* isReal,
+                                     const int32_t* operands) override;
+
+    int32_t privateOffset = 0;
+    int32_t privateSize = 0;
+};
+
+class CffFont : public SfntFont {
+public:
+    static constexpr uint32_t kTag = 0x4F54544F;  // 'OTTO'
+
+    CffFont();
+
+    // Loads one CFF table (cffData = data + cffOffset, cffLength bytes): 0 or kFontDataError. The owner has
+    // set data, dataSize, fontOffset, cffOffset and cffLength and has run readTableDirectory.
+    [[nodiscard]] int16_t loadCffTable(const uint8_t* cffData, uint32_t cffLength);
+
+    void release() override;
+    HintRecord* newHintRecord() override;   // slot 2
+    OutlineScaler* newScaler() override;    // slot 3: the CFF hinting scaler
+    uint32_t hintingKind() const override;  // slot 4: 'STEM'
+    [[nodiscard]] int16_t getGlyphOutline(uint32_t glyph, GlyphWork& work, GlyphOutline& outline) override;
+    [[nodiscard]] int16_t getCharOutline(uint32_t code, GlyphWork& work, GlyphOutline& outline) override;
+    [[nodiscard]] int16_t prepareGlyphWork(GlyphWork& work) override;
+    void releaseGlyphWork(GlyphWork& work) override;
+
+    // The Font DICT of a glyph through FDSelect (0 for a name-keyed font, or when no range holds it).
+    int32_t fontDictOf(uint32_t glyph) const;
+
+    uint32_t cffOffset = 0;
+    uint32_t cffLength = 0;
+    uint8_t cffHeaderOffSize = 0;
+    CffSubrIndex globalSubrs;
+    uint8_t fdSelectFormat = 0;
+    uint16_t fdSelectGlyphCount = 0;
+    uint16_t fdSelectSize = 0;
+    const uint8_t* fdSelectData = nullptr;
+    CffCharStringsIndex charStrings;
+    int16_t fdCount = 0;
+    CffPrivateDict privateDicts[kCffMaxFontDicts];
+    CffSubrIndex localSubrs[kCffMaxFontDicts];
+    int16_t fontBBox[4] = {};  // top, left, bottom, right
+};

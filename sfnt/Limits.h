@@ -1,0 +1,39 @@
+// Every fixed capacity of the font layers, named once. Each is a format limit that parsing enforces (one
+// more is refused), or a work bound of ours that keeps hostile data from costing more than any real font.
+#pragma once
+
+#include <cstdint>
+
+// sfnt containers.
+constexpr uint16_t kMaxTableRecords = 48;     // table records per font: the directory array's size
+constexpr uint32_t kMaxCollectionFonts = 48;  // fonts a collection header may name
+
+// Character maps.
+constexpr uint16_t kMaxCmapSubtables = 16;  // encoding records of a 'cmap', and subtables kept
+
+// CFF and Type 2 charstrings.
+constexpr uint16_t kCffMaxDictOperands = 48;  // DICT operand stack
+constexpr uint32_t kCffMaxRealText = 64;      // characters a DICT real may expand to
+constexpr uint16_t kCffMaxFontDicts = 256;    // Font DICTs of a CID-keyed font (FDArray count)
+constexpr uint16_t kCffMaxPrivateStems = 12;  // stem widths kept per Private DICT and direction
+constexpr uint16_t kType2MaxOperands = 48;    // charstring argument stack
+constexpr int kType2MaxSubrDepth = 10;        // nested subroutine calls
+constexpr uint16_t kType2MaxStems = 64;       // stems per glyph, both directions together
+constexpr uint16_t kType2MaxMaskBytes = 8;    // hint mask length (64 stems)
+// Operators one glyph may execute, subroutines included: far above any real glyph (the largest in the
+// corpus execute a few thousand), so that a shallow charstring that calls the same subroutine from every
+// level cannot run for years.
+constexpr uint32_t kType2OperatorBudget = 200000;
+
+// Outlines.
+constexpr uint32_t kMaxOutlineContours = 72;     // contours of one outline record (73 contour starts)
+constexpr uint32_t kMaxTrueTypeContours = 71;    // contours a TrueType glyph may add to an outline
+constexpr uint32_t kOutlineInitialPoints = 256;  // point entries of a new outline record
+constexpr uint32_t kOutlineGrowthPoints = 16;    // ... added at a time while a TrueType outline is built
+constexpr uint32_t kHintMaskGrowth = 8;          // hint-mask entries added at a time
+
+// Composite TrueType glyphs: besides the font's own maxComponentDepth, a depth of ours (a glyph that
+// includes itself would otherwise recurse until the stack runs out) and a bound on the components visited
+// per glyph (a shallow composite that reuses a composite child many times costs exponential time).
+constexpr uint16_t kMaxCompositeDepth = 16;
+constexpr uint32_t kMaxComponentsPerGlyph = 4096;
