@@ -7,10 +7,12 @@
 // depends on them.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 
 // Paths are NUL-terminated UTF-16 in buffers of this many units (MAX_PATH, terminator included).
 constexpr uint32_t kMaxPathUnits = 260;
@@ -146,6 +148,15 @@ public:
     // One PeekMessageW(PM_REMOVE) for any window; if a message was taken, TranslateMessage and
     // DispatchMessageW. Never waits for a message.
     virtual void pumpMessage() = 0;
+
+    // MsgWaitForMultipleObjectsEx(0, NULL, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE): returns as soon as
+    // a message is waiting for this thread (one already seen but not yet taken, or one sent from another
+    // thread, included), else after `timeoutMs`. Takes no message. Between two polls of the wait loop, so
+    // that the loop leaves the processor to the worker. A front end without a message queue (the default)
+    // just sleeps for the time-out.
+    virtual void waitForMessage(uint32_t timeoutMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    }
 
     // CFileDialog in save mode (Vista style, no owner, default extension "json", filter
     // "json(*.json)|*.json||", OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NONETWORKBUTTON) with the title

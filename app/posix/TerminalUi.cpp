@@ -5,9 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "app/Strings.h"
 #include "platform/Text.h"
@@ -15,10 +13,6 @@
 extern char** environ;
 
 namespace {
-
-// A terminal has no message queue: a pump only gives the worker the processor for a moment, so that the
-// polling main thread does not take a core from the scan.
-constexpr auto kPumpPause = std::chrono::milliseconds(1);
 
 std::u16string lastComponent(const std::u16string& path) {
     const size_t slash = path.rfind(u'/');
@@ -76,10 +70,6 @@ TerminalUi::Line TerminalUi::readLine(std::string& line) {
 ProgressWindow* TerminalUi::showProgress() {
     m_progress.show();
     return &m_progress;
-}
-
-void TerminalUi::pumpMessage() {
-    std::this_thread::sleep_for(kPumpPause);
 }
 
 void TerminalUi::Progress::show() {

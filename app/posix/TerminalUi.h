@@ -33,7 +33,7 @@ public:
     void initFramework() override {}
     bool registerTransparentImageClass() override { return true; }
     ProgressWindow* showProgress() override;
-    void pumpMessage() override;
+    void pumpMessage() override {}  // a terminal has no messages; the wait between polls just sleeps
     SaveDialogResult runSaveDialog(const char16_t* title, const char16_t* initialFolder,
                                    const char16_t* proposedPath, std::u16string& chosen) override;
     void showMessage(uint32_t stringId) override;

@@ -93,6 +93,13 @@ void Win32UserInterface::pumpMessage() {
     }
 }
 
+void Win32UserInterface::waitForMessage(uint32_t timeoutMs) {
+    // MWMO_INPUTAVAILABLE: a message that an earlier PeekMessageW saw but left in the queue ends the wait
+    // too, not only one that arrives afterwards. QS_ALLINPUT includes messages sent from the worker thread
+    // (its UpdateWindow), which the next PeekMessageW then delivers.
+    MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
 SaveDialogResult Win32UserInterface::runSaveDialog(const char16_t* title, const char16_t* initialFolder,
                                                    const char16_t* proposedPath, std::u16string& chosen) {
     CFileDialog dialog(L"json", OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NONETWORKBUTTON, L"json(*.json)",

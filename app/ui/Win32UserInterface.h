@@ -17,6 +17,7 @@ public:
     bool registerTransparentImageClass() override;
     ProgressWindow* showProgress() override;
     void pumpMessage() override;
+    void waitForMessage(uint32_t timeoutMs) override;
     SaveDialogResult runSaveDialog(const char16_t* title, const char16_t* initialFolder,
                                    const char16_t* proposedPath, std::u16string& chosen) override;
     void showMessage(uint32_t stringId) override;

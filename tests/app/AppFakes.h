@@ -220,6 +220,7 @@ public:
     std::u16string saveChoice = u"/out/FontsList.json";
     std::string throwIn;  // name of the method that throws: "showProgress", "pump", "save"
     std::function<void()> onPump;
+    std::function<void()> onWait;
 
     // Record.
     std::vector<std::string> events;
@@ -227,6 +228,8 @@ public:
     bool saveFolderGiven = false;
     std::vector<uint32_t> messages;
     int pumps = 0;
+    std::string polls;                // 'p' for each pump, 'w' for each wait, in order
+    std::vector<uint32_t> waitTimes;  // the time-out of each wait
     Progress progress;
 
     void initFramework() override { events.push_back("init"); }
@@ -241,8 +244,15 @@ public:
     }
     void pumpMessage() override {
         ++pumps;
+        polls += 'p';
         if (onPump) onPump();
         if (throwIn == "pump") throw std::runtime_error("pump");
+        std::this_thread::yield();
+    }
+    void waitForMessage(uint32_t timeoutMs) override {
+        polls += 'w';
+        waitTimes.push_back(timeoutMs);
+        if (onWait) onWait();
         std::this_thread::yield();
     }
     SaveDialogResult runSaveDialog(const char16_t* title, const char16_t* initialFolder,

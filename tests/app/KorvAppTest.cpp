@@ -230,6 +230,30 @@ TEST_F(KorvAppTest, RealWorkerThreadEndsTheWaitWithTheFlag) {
     EXPECT_EQ(ui.progress.refreshes, 2);
 }
 
+// The wait loop does not spin: every poll is followed by a short wait for a message, and only the final
+// pumps after the scan come without one.
+TEST_F(KorvAppTest, WaitLoopWaitsForAMessageBetweenPolls) {
+    for (int i = 0; i < 200; ++i) addFont("f" + std::to_string(i) + ".txt", asBytes("x"));
+    addCatalogFont();
+    platform.threads = FakePlatform::Threads::Real;
+    // The worker holds at its first listing until the main thread has waited a few times.
+    std::atomic<int> waits{0};
+    ui.onWait = [&] { ++waits; };
+    platform.onList = [&] {
+        while (waits.load() < 3) std::this_thread::yield();
+    };
+    EXPECT_EQ(run(), kOk);
+    ASSERT_GE(ui.polls.size(), size_t(6 + 100));
+    const std::string loop = ui.polls.substr(0, ui.polls.size() - 100);
+    for (size_t i = 0; i < loop.size(); ++i) ASSERT_EQ(loop[i], i % 2 ? 'w' : 'p') << i;
+    EXPECT_EQ(loop.back(), 'w');
+    EXPECT_EQ(ui.polls.substr(loop.size()), std::string(100, 'p'));
+    for (uint32_t t : ui.waitTimes) {
+        EXPECT_GE(t, 1u);   // a wait, not a poll
+        EXPECT_LE(t, 20u);  // short enough for a fluent progress bar
+    }
+}
+
 TEST_F(KorvAppTest, HiddenProgressWindowOnlyStopsTheUpdates) {
     for (int i = 0; i < 200; ++i) addFont("f" + std::to_string(i) + ".txt", asBytes("x"));
     addCatalogFont();

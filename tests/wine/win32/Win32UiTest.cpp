@@ -27,6 +27,7 @@
 #include "app/ui/ProgressWnd.h"
 #include "app/ui/TransparentImage.h"
 #include "app/ui/Win32Platform.h"
+#include "app/ui/Win32UserInterface.h"
 #include "app/ui/Wnd.h"
 #include "platform/File.h"
 #include "platform/Text.h"
@@ -735,6 +736,76 @@ void testThreadAndLocale() {
     }
 }
 
+// --- the wait between the wait loop's polls ----------------------------------------------------------------
+
+struct DelayedMessage {
+    DWORD delayMs;
+    DWORD threadId;  // posts WM_USER to this thread, or ...
+    HWND window;     // ... sends it to this window
+};
+
+DWORD WINAPI deliverLater(void* parameter) {
+    const DelayedMessage* message = static_cast<const DelayedMessage*>(parameter);
+    Sleep(message->delayMs);
+    if (message->window)
+        SendMessageW(message->window, WM_USER, 0, 0);
+    else
+        PostThreadMessageW(message->threadId, WM_USER, 0, 0);
+    return 0;
+}
+
+void testWaitForMessage() {
+    Win32UserInterface ui;
+    pumpPending();
+    auto elapsedMs = [](ULONGLONG start) { return GetTickCount64() - start; };
+
+    // Nothing comes: the whole time-out, and not much more.
+    ULONGLONG start = GetTickCount64();
+    ui.waitForMessage(100);
+    const ULONGLONG idle = elapsedMs(start);
+    CHECK(idle >= 80 && idle < 1000);
+
+    // A message already seen by a peek but still queued ends the wait at once.
+    PostThreadMessageW(GetCurrentThreadId(), WM_USER, 0, 0);
+    MSG msg;
+    CHECK(PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE));
+    start = GetTickCount64();
+    ui.waitForMessage(5000);
+    CHECK(elapsedMs(start) < 1000);
+    pumpPending();
+
+    // A message posted by another thread during the wait ends it.
+    DelayedMessage posted = {50, GetCurrentThreadId(), nullptr};
+    HANDLE thread = CreateThread(nullptr, 0, deliverLater, &posted, 0, nullptr);
+    start = GetTickCount64();
+    ui.waitForMessage(5000);
+    CHECK(elapsedMs(start) < 2000);
+    CHECK(WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0);
+    CloseHandle(thread);
+    pumpPending();
+
+    // So does a message sent from another thread (the worker's repaint request), which the next pump
+    // delivers, releasing the sender.
+    const HWND window = createParent();
+    pumpPending();  // the new window's own messages
+    DelayedMessage sent = {50, 0, window};
+    thread = CreateThread(nullptr, 0, deliverLater, &sent, 0, nullptr);
+    start = GetTickCount64();
+    ui.waitForMessage(5000);
+    CHECK(elapsedMs(start) < 2000);
+    bool released = false;
+    for (int i = 0; i < 200 && !released; ++i) {
+        ui.pumpMessage();
+        released = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+        if (!released) ui.waitForMessage(10);
+    }
+    CHECK(released);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    DestroyWindow(window);
+    pumpPending();
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -758,6 +829,7 @@ int wmain(int argc, wchar_t** argv) {
         testReplaceFile();
         testFoldersAndListing();
         testThreadAndLocale();
+        testWaitForMessage();
     }
     std::string report;
     for (const std::string& failure : g_failures) report += "FAILED " + failure + "\n";
