@@ -57,7 +57,11 @@ FONT_DEJAVU = ("fonts-dejavu-core", ["/usr/share/fonts/truetype/dejavu/DejaVuSan
 FONT_BULK = ("fonts-ipaexfont-gothic", ["/usr/share/fonts/opentype/ipaexfont-gothic/ipaexg.ttf",
                                         "/usr/share/fonts/truetype/ipaexfont-gothic/ipaexg.ttf",
                                         "/usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf"])
-BULK_COUNT = 120  # copies of a 6 MB font outside the catalog: keeps the progress dialog up for seconds
+# Files that keep the progress dialog up for seconds (the scan takes each one's name, extension and first
+# bytes): links to a 6 MB font outside the catalog, and hard links to two small files that are no fonts, one
+# named like a font, in folders of 100.
+BULK_FONT_LINKS = 120
+BULK_FOLDERS = 400
 
 # The catalog: two installed fonts listed (a TrueType by its full names, an OpenType CFF font by its
 # PostScript name) and one listed in group 7, which never goes into the list.
@@ -276,6 +280,31 @@ class Suite:
     def desktop_dir(self):
         return self.user_dir("Desktop")
 
+    def bulk_tree(self):
+        """The many files of a long scan, made once and kept beside the prefix (on the same file system):
+        a layout moves them into the font folder and out again."""
+        tree = os.path.join(self.work, "bulk")
+        stamp = os.path.join(tree, ".complete")
+        if os.path.isfile(stamp):
+            return tree
+        shutil.rmtree(tree, ignore_errors=True)
+        os.makedirs(tree)
+        for i in range(BULK_FONT_LINKS):
+            os.symlink(self.fonts["fonts-ipaexfont-gothic"], os.path.join(tree, f"b{i:03}.ttf"))
+        samples = {".ttf": b"\x00\x01\x00\x00" + b"x" * 600, ".txt": b"not a font\n" * 60}
+        for extension, content in samples.items():
+            with open(os.path.join(tree, "sample" + extension), "wb") as f:
+                f.write(content)
+        for d in range(BULK_FOLDERS):
+            folder = os.path.join(tree, f"d{d:03}")
+            os.mkdir(folder)
+            for i in range(100):
+                extension = ".ttf" if i % 2 else ".txt"
+                os.link(os.path.join(tree, "sample" + extension), os.path.join(folder, f"n{i:03}{extension}"))
+        with open(stamp, "w") as f:
+            f.write("complete\n")
+        return tree
+
     def layout(self, catalog, bulk=False):
         """Resets the prefix to a machine with `catalog` (a description, or None) and the standard fonts."""
         shutil.rmtree(self.drive("ProgramData", "Quorvane"), ignore_errors=True)
@@ -283,8 +312,14 @@ class Suite:
         for name in ("ipag.ttf", "DejaVuSans.ttf", "notes.txt"):
             if os.path.lexists(os.path.join(fonts, name)):
                 os.unlink(os.path.join(fonts, name))
-        for name in ("korv-sub", "korv-bulk"):
-            shutil.rmtree(os.path.join(fonts, name), ignore_errors=True)
+        shutil.rmtree(os.path.join(fonts, "korv-sub"), ignore_errors=True)
+        bulk_in_fonts = os.path.join(fonts, "korv-bulk")
+        if os.path.isdir(bulk_in_fonts):
+            kept = os.path.join(self.work, "bulk")
+            if os.path.isfile(os.path.join(bulk_in_fonts, ".complete")) and not os.path.lexists(kept):
+                os.rename(bulk_in_fonts, kept)
+            else:
+                shutil.rmtree(bulk_in_fonts)
         user_fonts = self.user_dir("AppData", "Local", "Microsoft", "Windows", "Fonts")
         shutil.rmtree(user_fonts, ignore_errors=True)
         desktop = self.desktop_dir()
@@ -306,9 +341,7 @@ class Suite:
         os.makedirs(user_fonts)
         shutil.copy(self.fonts["fonts-ipafont-gothic"], os.path.join(user_fonts, "ipag.ttf"))
         if bulk:
-            os.makedirs(os.path.join(fonts, "korv-bulk"))
-            for i in range(BULK_COUNT):
-                os.symlink(self.fonts["fonts-ipaexfont-gothic"], os.path.join(fonts, "korv-bulk", f"b{i:03}.ttf"))
+            os.rename(self.bulk_tree(), os.path.join(fonts, "korv-bulk"))
         if catalog is not None:
             folder = self.drive("ProgramData", "Quorvane")
             os.makedirs(folder)
