@@ -29,7 +29,10 @@ constexpr uint32_t kTagEbdt = makeTag('E', 'B', 'D', 'T');
 constexpr uint32_t kTagCbdt = makeTag('C', 'B', 'D', 'T');
 constexpr uint32_t kTagSbix = makeTag('s', 'b', 'i', 'x');
 
-constexpr uint16_t kExtraReadFromTables = 32;  // from this many tables on, the records pass byte 512
+// From this many tables on, the records pass byte 512 (31 records end at byte 508).
+constexpr uint16_t kExtraReadFromTables =
+    uint16_t((kSniffHeaderBytes - kOffsetTableSize + kTableRecordSize - 1) / kTableRecordSize);
+static_assert(kExtraReadFromTables == 32, "the extra bytes are read for 32 tables and more");
 
 bool isTrueTypeVersion(uint32_t v) {
     return v == kVersionTrueType || v == kTagTrue;
@@ -86,15 +89,18 @@ int32_t sniffFontHeader(File& file, int64_t fileSize, FontKind& kind, uint32_t* 
             const size_t got = file.read(header + kSniffHeaderBytes, kSniffExtraBytes);
             available += uint32_t(got);
             kept.headLength = available;
-            if (kOffsetTableSize + kTableRecordSize * uint32_t(numTables) > available)
-                return KORV_FAIL(kIoError);
         }
-        ByteReader records(header, available);
+        // The directory, with the reader the procedures and the font objects use; a count above 48 was
+        // refused above, so a fault here means the file ended inside the records.
+        OffsetTable offsetTable;
+        TableRecord records[kMaxTableRecords];
+        if (readSfntDirectory(MemoryBytes(header, available), 0, offsetTable, records) !=
+            DirectoryFault::None)
+            return KORV_FAIL(kIoError);
         FontKind secondary = kindNone;
         bool hasGlyf = false;
         for (uint16_t i = 0; i < numTables; ++i) {
-            records.seek(kOffsetTableSize + kTableRecordSize * uint32_t(i));
-            const uint32_t tag = records.u32();
+            const uint32_t tag = records[i].tag;
             if (tag == kTagGlyf)
                 hasGlyf = true;
             else if (tag == kTagBdat || tag == kTagEbdt || tag == kTagCbdt)
@@ -371,31 +377,21 @@ const uint8_t* RangeFileImage::fetch(uint32_t offset, uint32_t length) const {
 int32_t readTableRecords(const FileImage& image, FontKind kind, TableRecord* records, uint16_t& count) {
     count = 0;
     const uint64_t size = image.size();
-    uint64_t fontStart = 0;
-    if (kind == kindTrueType) {
-        if (size <= 11) return KORV_FAIL(kParamError);
-    } else if (kind == kindTrueTypeCollection) {
+    uint32_t fontStart = 0;
+    if (kind == kindTrueTypeCollection) {
+        // The collection header up to the first font's offset must be there before that offset is read.
         if (size <= 15) return KORV_FAIL(kParamError);
         ByteReader h = image.view(12, 4);
         fontStart = h.u32();
-        if (!h.ok() || size < fontStart + kOffsetTableSize) return KORV_FAIL(kParamError);
-    } else {
+        if (!h.ok()) return KORV_FAIL(kParamError);
+    } else if (kind != kindTrueType) {
         return KORV_FAIL(kParamError);
     }
-    ByteReader offsetTable = image.view(uint32_t(fontStart), kOffsetTableSize);
-    offsetTable.skip(4);
-    const uint16_t numTables = offsetTable.u16();
-    if (!offsetTable.ok() || numTables > kMaxTableRecords ||
-        size < fontStart + kOffsetTableSize + uint64_t(kTableRecordSize) * numTables)
+    // The directory rules are the font objects' own, but every fault is -50 here and a directory of no
+    // tables is read (the procedures decide about it).
+    OffsetTable offsetTable;
+    if (readSfntDirectory(image, fontStart, offsetTable, records) != DirectoryFault::None)
         return KORV_FAIL(kParamError);
-    ByteReader r = image.view(uint32_t(fontStart + kOffsetTableSize), uint32_t(kTableRecordSize) * numTables);
-    for (uint16_t i = 0; i < numTables; ++i) {
-        records[i].tag = r.u32();
-        records[i].checksum = r.u32();
-        records[i].offset = r.u32();
-        records[i].length = r.u32();
-    }
-    if (!r.ok()) return KORV_FAIL(kParamError);
-    count = numTables;
+    count = offsetTable.numTables;
     return kOk;
 }

@@ -24,7 +24,9 @@ enum FontKind : int32_t {
 };
 
 constexpr uint32_t kSniffHeaderBytes = 512;  // the header test reads this much first
-constexpr uint32_t kSniffExtraBytes = 268;  // ... and this much more for 32 to 48 tables (12 + 16 x 48 = 780)
+// ... and this much more when the directory may reach past it: the largest directory (12 + 16 x 48 = 780
+// bytes) is then at hand, 268 bytes more.
+constexpr uint32_t kSniffExtraBytes = kMaxDirectorySize - kSniffHeaderBytes;
 // The file image's size is a signed 32-bit value, as the runtime's file position is on the system this tool
 // runs on: a larger file is refused like a failed position query, before anything is allocated.
 constexpr int64_t kMaxImageSize = INT32_MAX;
@@ -64,14 +66,9 @@ bool detectOpenFile(File& file, FontKind& kind, SniffedBytes* sniffed = nullptr)
 bool detectFontFile(const char16_t* path, FontKind& kind);
 
 // A candidate file's bytes, read through views of a given offset and length so that how the bytes are
-// obtained can change without touching the procedures.
-class FileImage {
-public:
-    virtual ~FileImage() = default;
-    virtual uint32_t size() const = 0;
-    // A reader over [offset, offset + length); !ok() when that range is not inside the file.
-    virtual ByteReader view(uint32_t offset, uint32_t length) const = 0;
-};
+// obtained can change without touching the procedures. The sfnt layer reads the table directory through the
+// same views.
+class FileImage : public ByteSource {};
 
 // The whole file read into one buffer.
 class WholeFileImage final : public FileImage {

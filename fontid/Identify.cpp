@@ -73,10 +73,6 @@ std::string tagText(uint32_t tag) {
     return text + "'";
 }
 
-bool recordInside(const TableRecord& record, uint32_t fileSize) {
-    return uint64_t(record.offset) + record.length <= fileSize;
-}
-
 int countTag(const TableRecord* records, uint16_t count, uint32_t tag) {
     int n = 0;
     for (uint16_t i = 0; i < count; ++i)
@@ -367,7 +363,7 @@ int32_t identifyTrueType(const FileImage& image, const TableRecord* records, uin
     if (count == 0) return refuse(trace, KORV_FAIL(kParamError), "the table directory holds no table");
     const uint32_t fileSize = image.size();
     for (uint16_t i = 0; i < count; ++i)
-        if (!recordInside(records[i], fileSize))
+        if (!tableInside(records[i], fileSize))
             return refuse(trace, KORV_FAIL(kParamError), "the %s table reaches past the end of the file",
                           tagText(records[i].tag).c_str());
     const int headAndMaxp = countTag(records, count, kTagHead) + countTag(records, count, kTagMaxp);
@@ -439,7 +435,7 @@ int32_t identifyOpenType(const FileImage& image, const FontCatalog& catalog, Fon
         if (record.tag != kTagName && record.tag != kTagCff) continue;
         if (record.tag == kTagName) ++nameTables;
         if (trace) trace->refusal.clear();
-        if (!recordInside(record, fileSize)) {
+        if (!tableInside(record, fileSize)) {
             if (record.tag == kTagCff) sawCff = true;
             status = refuse(trace, KORV_FAIL(kParamError), "the %s table reaches past the end of the file",
                             tagText(record.tag).c_str());

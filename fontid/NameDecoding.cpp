@@ -1,20 +1,14 @@
-// The full names of a TrueType font's `name` table.
-//
-// `name` table (big-endian u16 values):
-//   0 format   2 count   4 stringOffset   6 + 12 x i: record i
-//   record: 0 platformID  2 encodingID  4 languageID  6 nameID  8 length  10 offset
-// A string lies at table offset stringOffset + offset and is length bytes long. All three are 16-bit, so
-// their sum fits easily in 32 bits; bounds are compared in that width and never as pointers.
+// The full names of a TrueType font's `name` table. The table's layout and its structure check are in
+// sfnt/NameCheck.h, shared with the font objects.
 #include "fontid/NameDecoding.h"
 
 #include "platform/Text.h"
 #include "sfnt/ByteReader.h"
+#include "sfnt/NameCheck.h"
 #include "sfnt/Status.h"
 
 namespace {
 
-constexpr uint32_t kNameHeaderSize = 6;
-constexpr uint32_t kNameRecordSize = 12;
 constexpr uint16_t kFullNameId = 4;
 
 constexpr uint16_t kPlatformMacintosh = 1;
@@ -30,44 +24,8 @@ constexpr int kSlotMacJapanese = 1;
 constexpr int kSlotWindowsEnglish = 2;
 constexpr int kSlotMacEnglish = 3;
 
-struct NameHeader {
-    uint16_t count = 0;
-    uint32_t stringOffset = 0;
-};
-
-// The header checks shared by the collection and the validation: the records must lie inside the table and
-// the strings must start after them and inside the table.
-bool readNameHeader(const uint8_t* table, uint32_t length, NameHeader& header) {
-    if (!table || length < kNameHeaderSize) return false;
-    ByteReader r(table, length);
-    r.skip(2);  // format
-    header.count = r.u16();
-    header.stringOffset = r.u16();
-    const uint32_t recordsEnd = kNameHeaderSize + kNameRecordSize * uint32_t(header.count);
-    return r.ok() && recordsEnd <= length && header.stringOffset >= recordsEnd &&
-           header.stringOffset <= length;
-}
-
-struct NameRecord {
-    uint16_t platform = 0, encoding = 0, language = 0, nameId = 0, length = 0, offset = 0;
-};
-
-NameRecord readNameRecord(const uint8_t* table, uint32_t length, uint16_t index) {
-    ByteReader r(table, length);
-    r.seek(kNameHeaderSize + kNameRecordSize * uint32_t(index));
-    NameRecord n;
-    n.platform = r.u16();
-    n.encoding = r.u16();
-    n.language = r.u16();
-    n.nameId = r.u16();
-    n.length = r.u16();
-    n.offset = r.u16();
-    return n;
-}
-
-bool stringInside(const NameHeader& header, const NameRecord& record, uint32_t tableLength) {
-    return header.stringOffset + uint32_t(record.offset) + uint32_t(record.length) <= tableLength;
-}
+// The identification's header rule: the strings start after the records and inside the table.
+constexpr NameStringStart kIdentificationRule = NameStringStart::AfterRecordsInsideTable;
 
 }  // namespace
 
@@ -102,24 +60,24 @@ void decodeNameString(const uint8_t* bytes, uint32_t length, uint16_t platform, 
 int32_t collectFullNames(const uint8_t* table, uint32_t length, FullNameSlots& slots) {
     for (auto& slot : slots.slot) slot[0] = 0;
     NameHeader header;
-    if (!readNameHeader(table, length, header)) return KORV_FAIL(kParamError);
+    if (!readNameHeader(table, length, kIdentificationRule, header)) return KORV_FAIL(kParamError);
     for (uint16_t i = 0; i < header.count; ++i) {
         const NameRecord record = readNameRecord(table, length, i);
-        if (!stringInside(header, record, length) || record.nameId != kFullNameId) continue;
+        if (!nameStringInside(header, record, length) || record.nameID != kFullNameId) continue;
         const uint8_t* text = table + header.stringOffset + record.offset;
-        if (record.platform == kPlatformWindows) {
-            if (record.language == kWindowsJapanese)
-                decodeNameString(text, record.length, record.platform, record.encoding,
+        if (record.platformID == kPlatformWindows) {
+            if (record.languageID == kWindowsJapanese)
+                decodeNameString(text, record.length, record.platformID, record.encodingID,
                                  slots.slot[kSlotWindowsJapanese], kFullNameCapacity);
-            else if (record.language == kWindowsEnglishUs)
-                decodeNameString(text, record.length, record.platform, record.encoding,
+            else if (record.languageID == kWindowsEnglishUs)
+                decodeNameString(text, record.length, record.platformID, record.encodingID,
                                  slots.slot[kSlotWindowsEnglish], kFullNameCapacity);
-        } else if (record.platform == kPlatformMacintosh) {
+        } else if (record.platformID == kPlatformMacintosh) {
             // Macintosh Japanese names are taken in the ANSI code page whatever their encoding says.
-            if (record.language == kMacJapanese)
+            if (record.languageID == kMacJapanese)
                 convertAnsiName(text, record.length, slots.slot[kSlotMacJapanese], kFullNameCapacity);
-            else if (record.language == kMacEnglish)
-                decodeNameString(text, record.length, record.platform, record.encoding,
+            else if (record.languageID == kMacEnglish)
+                decodeNameString(text, record.length, record.platformID, record.encodingID,
                                  slots.slot[kSlotMacEnglish], kFullNameCapacity);
         }
     }
@@ -127,9 +85,5 @@ int32_t collectFullNames(const uint8_t* table, uint32_t length, FullNameSlots& s
 }
 
 int32_t validateNameTable(const uint8_t* table, uint32_t length) {
-    NameHeader header;
-    if (!readNameHeader(table, length, header)) return KORV_FAIL(kParamError);
-    for (uint16_t i = 0; i < header.count; ++i)
-        if (!stringInside(header, readNameRecord(table, length, i), length)) return KORV_FAIL(kParamError);
-    return kOk;
+    return nameTableSound(table, length, kIdentificationRule) ? kOk : KORV_FAIL(kParamError);
 }

@@ -19,15 +19,17 @@ constexpr uint16_t kCffMaxPrivateStems = 12;  // stem widths kept per Private DI
 constexpr uint16_t kType2MaxOperands = 48;    // charstring argument stack
 constexpr int kType2MaxSubrDepth = 10;        // nested subroutine calls
 constexpr uint16_t kType2MaxStems = 64;       // stems per glyph, both directions together
-constexpr uint16_t kType2MaxMaskBytes = 8;    // hint mask length (64 stems)
+// The hint mask: one bit per stem.
+constexpr uint16_t kType2MaxMaskBytes = kType2MaxStems / 8;
 // Operators one glyph may execute, subroutines included: far above any real glyph (the largest in the
 // corpus execute a few thousand), so that a shallow charstring that calls the same subroutine from every
 // level cannot run for years.
 constexpr uint32_t kType2OperatorBudget = 200000;
 
 // Outlines.
-constexpr uint32_t kMaxOutlineContours = 72;     // contours of one outline record (73 contour starts)
-constexpr uint32_t kMaxTrueTypeContours = 71;    // contours a TrueType glyph may add to an outline
+constexpr uint32_t kMaxOutlineContours = 72;  // contours of one outline record (73 contour starts)
+// Contours a TrueType glyph may add to an outline.
+constexpr uint32_t kMaxTrueTypeContours = kMaxOutlineContours - 1;
 constexpr uint32_t kOutlineInitialPoints = 256;  // point entries of a new outline record
 constexpr uint32_t kOutlineGrowthPoints = 16;    // ... added at a time while a TrueType outline is built
 constexpr uint32_t kHintMaskGrowth = 8;          // hint-mask entries added at a time
