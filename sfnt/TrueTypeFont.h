@@ -34,6 +34,12 @@ public:
     virtual ~HmtxTable() = default;
     virtual void release();
     [[nodiscard]] virtual int16_t parse(const uint8_t* bytes, uint32_t length);
+
+    // The horizontal metrics of a glyph in font units: its advance width and left side bearing. A glyph at
+    // or past numberOfHMetrics has the last long metric's advance and its own side bearing. 0; kGlyphAbsent
+    // (2) for a glyph at or past numGlyphs; kFontDataError when the table holds no long metric or was not
+    // parsed.
+    [[nodiscard]] int16_t metrics(uint32_t glyph, uint16_t& advanceWidth, int16_t& leftSideBearing) const;
     const uint8_t* data = nullptr;
     uint32_t length = 0;
     uint16_t numGlyphs = 0;
@@ -49,6 +55,9 @@ public:
     uint32_t length = 0;
     uint16_t numGlyphs = 0;
     int16_t indexToLocFormat = -1;
+    // The largest glyph length 'loca' gives. A glyph may be 65536 bytes long, which 16 bits cannot hold:
+    // it is kept as 65535 ("at least this long"). Nothing sizes a buffer from it; the outline code takes each
+    // glyph's extent from 'loca' itself.
     uint16_t maxGlyphLength = 0;
 };
 
@@ -101,8 +110,11 @@ public:
     uint32_t glyfOffset = 0;
 };
 
-// The collection-header test that callers run before loading a member of a TrueType collection: file at
-// least 12 bytes, tag 'ttcf', version 1.0 or 2.0, numFonts from 1 to 48, the offsets inside the file.
-// True with the offset of member `index` (< numFonts), which is not beyond the file.
+// The collection-header test that callers run before loading a member of a TrueType collection:
+//   0 'ttcf'   4 u32 version (0x00010000 or 0x00020000)   8 u32 numFonts   12 + 4 x i: u32 offset of font i
+// The file must be at least 12 bytes and hold the numFonts offsets, numFonts must be 1 to 48, and member
+// `index` must be below numFonts with its offset not beyond the file (loadTrueType then checks that its
+// offset table fits). True with that offset in `memberOffset`. `numFonts`, when given, receives the font
+// count whenever the header itself passed (also when `index` is too large), and 0 otherwise.
 [[nodiscard]] bool testCollectionHeader(const uint8_t* bytes, uint32_t size, uint32_t index,
                                         uint32_t& memberOffset, uint32_t* numFonts = nullptr);
