@@ -109,7 +109,7 @@ public:
 // truncating division.
 class PlainScaler : public OutlineScaler {
 public:
-    explicit PlainScaler(uint16_t unitsPerEm) : unitsPerEm(unitsPerEm) {}
+    explicit PlainScaler(uint16_t em) : unitsPerEm(em) {}
     void setSize(uint16_t x, uint16_t y) override {
         xPpem = x;
         yPpem = y;
