@@ -1,0 +1,178 @@
+// The outline record (creation, growth, clearing) and the plain scaler.
+#include "sfnt/GlyphOutline.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "OutlineText.h"
+
+namespace {
+
+struct OutlineDeleter {
+    void operator()(GlyphOutline* o) const { deleteGlyphOutline(o); }
+};
+using OutlinePtr = std::unique_ptr<GlyphOutline, OutlineDeleter>;
+
+void append(GlyphOutline& o, OutlinePoint p) {
+    ASSERT_EQ(o.reserve(1), 0);
+    o.points[o.pointCount++] = p;
+}
+void endContour(GlyphOutline& o) {
+    o.contourCount += 1;
+    o.contourStart[o.contourCount] = o.pointCount;
+}
+
+// One contour of every kind, in 26.6 (negative values included, to see truncation toward zero).
+void fillSample(GlyphOutline& o) {
+    append(o, {kOutlineMove, 100 * 64, -100 * 64, 0, 0, 0, 0});
+    append(o, {kOutlineLine, 333, -333, 0, 0, 0, 0});
+    append(o, {kOutlineQuadratic, 640, 640, -641, 641, 0, 0});
+    append(o, {kOutlineCubic, 1, -1, 6400, -6400, 999, -999});
+    endContour(o);
+}
+
+TEST(GlyphOutlineTest, NewRecordGrowthAndClear) {
+    OutlinePtr o(newGlyphOutline(2048));
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->entrySize, 28u);
+    EXPECT_EQ(o->unitsPerEm, 2048);
+    EXPECT_EQ(o->pointCapacity, 256u);
+    EXPECT_EQ(o->pointCount, 0u);
+    EXPECT_EQ(o->contourCount, 0u);
+
+    // Room left: no growth.
+    ASSERT_EQ(o->reserve(256), 0);
+    EXPECT_EQ(o->pointCapacity, 256u);
+    for (uint32_t i = 0; i < 256; ++i)
+        o->points[o->pointCount++] = {kOutlineLine, int32_t(i), -int32_t(i), 0, 0, 0, 0};
+    // Full: one more entry grows by 16 (the TrueType step) ...
+    ASSERT_EQ(o->reserve(1), 0);
+    EXPECT_EQ(o->pointCapacity, 272u);
+    o->pointCount = 272;
+    // ... and a request for n entries at once by max(16, n).
+    ASSERT_EQ(o->reserve(5), 0);
+    EXPECT_EQ(o->pointCapacity, 288u);
+    o->pointCount = 288;
+    ASSERT_EQ(o->reserve(100), 0);
+    EXPECT_EQ(o->pointCapacity, 388u);
+    // A request that does not fit the room left grows by the request, not by the shortfall.
+    o->pointCount = 380;
+    ASSERT_EQ(o->reserve(20), 0);
+    EXPECT_EQ(o->pointCapacity, 408u);
+    // The used entries travelled with every growth.
+    for (uint32_t i = 0; i < 256; ++i) {
+        ASSERT_EQ(o->points[i].x, int32_t(i));
+        ASSERT_EQ(o->points[i].y, -int32_t(i));
+    }
+    // An impossible request is out of memory, and the record stays as it was.
+    EXPECT_EQ(o->reserve(UINT32_MAX), kOutOfMemory);
+    EXPECT_EQ(o->pointCapacity, 408u);
+
+    o->advance = 5;
+    o->contourCount = 3;
+    o->clear();
+    EXPECT_EQ(o->pointCount, 0u);
+    EXPECT_EQ(o->contourCount, 0u);
+    EXPECT_EQ(o->contourStart[0], 0u);
+    EXPECT_EQ(o->advance, 0);
+    EXPECT_EQ(o->pointCapacity, 408u);  // the array is kept
+
+    o->freePoints();
+    EXPECT_EQ(o->points, nullptr);
+    EXPECT_EQ(o->pointCapacity, 0u);
+    // A record without an array gets one on demand.
+    ASSERT_EQ(o->reserve(3), 0);
+    EXPECT_EQ(o->pointCapacity, 16u);
+    deleteGlyphOutline(nullptr);
+}
+
+TEST(GlyphOutlineTest, PlainScalerInPlaceAndIntoDestination) {
+    OutlinePtr source(newGlyphOutline(1000));
+    ASSERT_TRUE(source);
+    fillSample(*source);
+    PlainScaler scaler(1000);
+    scaler.setSize(12, 16);
+    EXPECT_EQ(scaler.xPpem, 12);
+    EXPECT_EQ(scaler.yPpem, 16);
+
+    // With a destination: the source is unchanged, the destination gets the scaled contour after its own.
+    OutlinePtr destination(newGlyphOutline(1000));
+    fillSample(*destination);
+    ASSERT_EQ(scaler.scaleOutline(*source, destination.get()), 0);
+    EXPECT_EQ(rawOutlineText(*source),
+              "M 6400 -6400 L 333 -333 Q -641 641 640 640 C 6400 -6400 999 -999 1 -1 Z\n");
+    // 12 x 6400 / 1000 = 76.8 -> 76; 16 x -6400 / 1000 = -102.4 -> -102 (toward zero); 12 x 333 / 1000
+    // = 3.996
+    // -> 3; 12 x 1 / 1000 -> 0.
+    EXPECT_EQ(rawOutlineText(*destination),
+              "M 6400 -6400 L 333 -333 Q -641 641 640 640 C 6400 -6400 999 -999 1 -1 Z\n"
+              "M 76 -102 L 3 -5 Q -7 10 7 10 C 76 -102 11 -15 0 0 Z\n");
+    EXPECT_EQ(destination->contourCount, 2u);
+    EXPECT_EQ(destination->contourStart[1], 4u);
+    EXPECT_EQ(destination->contourStart[2], 8u);
+
+    // In place: the same numbers.
+    ASSERT_EQ(scaler.scaleOutline(*source, nullptr), 0);
+    EXPECT_EQ(rawOutlineText(*source), "M 76 -102 L 3 -5 Q -7 10 7 10 C 76 -102 11 -15 0 0 Z\n");
+
+    // Large sizes and coordinates do not wrap: 65535 x (2^31 - 1) / 1 is clamped.
+    OutlinePtr big(newGlyphOutline(1));
+    append(*big, {kOutlineMove, INT32_MAX, INT32_MIN, 0, 0, 0, 0});
+    endContour(*big);
+    PlainScaler huge(1);
+    huge.setSize(65535, 65535);
+    ASSERT_EQ(huge.scaleOutline(*big, nullptr), 0);
+    EXPECT_EQ(rawOutlineText(*big), "M 2147483647 -2147483648 Z\n");
+}
+
+TEST(GlyphOutlineTest, PlainScalerRefusals) {
+    PlainScaler scaler(1000);
+    scaler.setSize(500, 500);
+
+    // An unknown kind: -35, and every other entry is still scaled (in both modes); the bad entry is kept.
+    OutlinePtr source(newGlyphOutline(1000));
+    append(*source, {kOutlineMove, 1000, 1000, 0, 0, 0, 0});
+    append(*source, {7, 1000, 1000, 0, 0, 0, 0});
+    append(*source, {kOutlineLine, 2000, 4000, 0, 0, 0, 0});
+    endContour(*source);
+    OutlinePtr destination(newGlyphOutline(1000));
+    EXPECT_EQ(scaler.scaleOutline(*source, destination.get()), kNoCharMap);
+    EXPECT_EQ(rawOutlineText(*destination), "M 500 500 ?7 L 1000 2000 Z\n");
+    EXPECT_EQ(scaler.scaleOutline(*source, nullptr), kNoCharMap);
+    EXPECT_EQ(rawOutlineText(*source), "M 500 500 ?7 L 1000 2000 Z\n");
+
+    // 71 contours scale; 72 are refused before anything changes.
+    OutlinePtr many(newGlyphOutline(1000));
+    for (int c = 0; c < 71; ++c) {
+        append(*many, {kOutlineMove, 64, 64, 0, 0, 0, 0});
+        endContour(*many);
+    }
+    ASSERT_EQ(scaler.scaleOutline(*many, nullptr), 0);
+    EXPECT_EQ(many->points[0].x, 32);
+    append(*many, {kOutlineMove, 64, 64, 0, 0, 0, 0});
+    endContour(*many);
+    EXPECT_EQ(scaler.scaleOutline(*many, nullptr), kFontDataError);
+    EXPECT_EQ(many->points[0].x, 32);
+    EXPECT_EQ(many->points[71].x, 64);
+
+    // A destination that would hold more than 72 contours is refused before anything is appended.
+    OutlinePtr two(newGlyphOutline(1000));
+    for (int c = 0; c < 2; ++c) {
+        append(*two, {kOutlineMove, 64, 64, 0, 0, 0, 0});
+        endContour(*two);
+    }
+    many->pointCount = 71;
+    many->contourCount = 71;
+    EXPECT_EQ(scaler.scaleOutline(*two, many.get()), kFontDataError);
+    EXPECT_EQ(many->contourCount, 71u);
+    EXPECT_EQ(many->pointCount, 71u);
+
+    // A scaler of a font whose em is 0 scales nothing.
+    PlainScaler zero(0);
+    zero.setSize(12, 12);
+    EXPECT_EQ(zero.scaleOutline(*two, nullptr), kFontDataError);
+}
+
+}  // namespace
