@@ -18,10 +18,12 @@
 #include "sfnt/Status.h"
 
 class CmapTable;
+struct CmapSubtable;
 
-// A subtable's mapping operation: `data` is the table's start + the subtable's dataOffset, `parameters`
-// its four decoded parameters. 0 with `glyph` set, or 2 (kGlyphAbsent) for a code the subtable does not map.
-using CmapLookup = int16_t (*)(const CmapTable& table, const uint8_t* data, const uint16_t* parameters,
+// A subtable's mapping operation: `data` is the table's start + the subtable's dataOffset; the subtable
+// carries its four decoded parameters and its search state. 0 with `glyph` set, or 2 (kGlyphAbsent, glyph
+// 0) for a code the subtable does not map.
+using CmapLookup = int16_t (*)(const CmapTable& table, const CmapSubtable& subtable, const uint8_t* data,
                                uint32_t code, uint32_t& glyph);
 
 struct CmapSubtable {
@@ -35,6 +37,16 @@ struct CmapSubtable {
     // Format 4: segCountX2, searchRange, entrySelector, rangeShift; format 6: firstCode, entryCount;
     // format 12: numGroups' high and low 16 bits; formats 0 and 2: unused.
     uint16_t parameters[4] = {};
+
+    // Not in the file. Formats 4 and 12: true when every segment (group) starts at or before its end and
+    // after the previous one's end, so that a code lies in at most one of them and any search finds that
+    // one; the lookup may then start from the segment it found last. Otherwise the lookup walks exactly
+    // the bisection of the format, whose answer for a code in several segments depends on its path.
+    bool ordered = false;
+    // The segment (group) the last lookup found: a starting point for the next one, read and written with
+    // relaxed atomic accesses so that several threads may map through one font. It only saves work: every
+    // answer is checked against the segment's own bounds.
+    mutable uint32_t searchHint = 0;
 };
 
 class CmapTable {
@@ -46,8 +58,12 @@ public:
     // kFontDataError.
     [[nodiscard]] virtual int16_t parse(const uint8_t* bytes, uint32_t length);
 
-    // Maps a code through stored subtable `index` (< count): 0 or 2.
-    [[nodiscard]] int16_t lookup(uint16_t index, uint32_t code, uint32_t& glyph) const;
+    // Maps a code through stored subtable `index`: 0 or 2 (kGlyphAbsent); kNoCharMap when index >= count.
+    [[nodiscard]] int16_t lookup(uint16_t index, uint32_t code, uint32_t& glyph) const {
+        if (index >= count) return int16_t(kNoCharMap);
+        const CmapSubtable& subtable = subtables[index];
+        return subtable.lookup(*this, subtable, data + subtable.dataOffset, code, glyph);
+    }
 
     const uint8_t* data = nullptr;
     uint32_t length = 0;
