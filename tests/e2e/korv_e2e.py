@@ -6,7 +6,7 @@ catalog Quorvane/FontCat.awfc and the system font folder `fonts`, and a home fol
 and a per-user font folder .local/share/fonts - then runs the real binary with answers on standard input
 and checks its exit code, what it printed and what it wrote.
 
-usage: korv_e2e.py --korv PATH --catalog-tool PATH SCENARIO
+usage: korv_e2e.py --korv PATH --catalog-tool PATH [--project-version VERSION] SCENARIO
 Exit code 0 passed, 1 failed, 77 skipped (a font package is not installed).
 """
 
@@ -124,7 +124,7 @@ class Machine:
         shutil.copyfile(source, target)
         return target
 
-    def run(self, answers, lang="ja_JP.UTF-8", limit_file_size=None, timeout=60):
+    def run(self, answers, lang="ja_JP.UTF-8", limit_file_size=None, timeout=60, arguments=()):
         env = {
             "PATH": self.bin + ":/usr/bin:/bin",
             "XDG_DATA_DIRS": self.share,
@@ -138,9 +138,9 @@ class Machine:
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limit_file_size, limit_file_size))
 
         started = time.monotonic()
-        result = subprocess.run([self.args.korv], input=answers.encode("utf-8"), env=env, cwd=self.root,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
-                                preexec_fn=limits)
+        result = subprocess.run([self.args.korv, *arguments], input=answers.encode("utf-8"), env=env,
+                                cwd=self.root, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                timeout=timeout, preexec_fn=limits)
         self.elapsed = time.monotonic() - started
         self.output = result.stdout.decode("utf-8")
         self.errors = result.stderr.decode("utf-8", "replace")
@@ -338,6 +338,19 @@ def scenario_special_files(m):
     check(m.saved() == font_list("linked.ttf", "DejaVuSans.ttf"), "list: %r" % m.saved())
 
 
+def scenario_version(m):
+    """`korv --version` prints the project version and exits at once, on a machine where a run would find
+    fonts: no scan, no dialog, nothing written."""
+    check(m.args.project_version, "the project version is not given (--project-version)")
+    m.write_catalog()
+    m.add_font(DEJAVU, m.fonts)
+    code = m.run("\nq\n", arguments=["--version"])
+    check(code == 0, "exit code %d" % code)
+    check(m.output == "korv %s\n" % m.args.project_version, "printed %r" % m.output)
+    check(m.errors == "", "stderr: %r" % m.errors)
+    check(os.listdir(m.desktop) == [], "desktop: %r" % os.listdir(m.desktop))
+
+
 SCENARIOS = {name[len("scenario_"):]: fn for name, fn in globals().items() if name.startswith("scenario_")}
 
 
@@ -345,6 +358,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--korv", required=True)
     parser.add_argument("--catalog-tool", required=True)
+    parser.add_argument("--project-version", help="the version that `korv --version` must print")
     parser.add_argument("scenario", choices=sorted(SCENARIOS) + ["all"])
     args = parser.parse_args()
     args.korv = os.path.abspath(args.korv)

@@ -38,6 +38,7 @@ if [[ -z "$catalog_tool" ]]; then
 fi
 
 host="$(sed -n 's/^KORV_SERVICE_HOST:STRING=//p' "$build/CMakeCache.txt" 2>/dev/null || true)"
+version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt" 2>/dev/null || true)"
 
 # One suite at a time per Wine prefix.
 exec 9>"$work/.lock"
@@ -45,4 +46,4 @@ flock 9
 
 exec python3 "$root/tests/wine/wine_e2e.py" --exe "$exe" --probe "$helpers/korv-probe.exe" \
     --win32-tests "$helpers/korv-win32-tests.exe" --catalog-tool "$catalog_tool" --work "$work" \
-    --host "${host:-www.zelko.example}" "$@"
+    --host "${host:-www.zelko.example}" --project-version "$version" "$@"

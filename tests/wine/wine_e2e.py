@@ -810,32 +810,52 @@ class Suite:
                             "t-rel.json"], f"real folder: {real}")
         self.check(not os.path.lexists(os.path.join(base, "missing")), "the missing folder was created")
 
+    def run_win32_tests(self, name, extra):
+        """Runs korv-win32-tests.exe on a Wine desktop of its own with `extra` arguments; returns its report
+        after checking that nothing failed."""
+        self.desktop_count += 1
+        report = os.path.join(self.work, f"win32-tests-{name}.txt")
+        if os.path.exists(report):
+            os.unlink(report)
+        with open(os.path.join(self.logs, f"{self.scenario}.log"), "ab") as log:
+            subprocess.run(["wine", "explorer", f"/desktop=korv{os.getpid()}u{self.desktop_count},{DESKTOP_SIZE}",
+                            windows_path(self.args.win32_tests), windows_path(report)] + extra,
+                           env=self.base_env(), stdout=log, stderr=subprocess.STDOUT, timeout=120)
+        self.wait(lambda: os.path.exists(report), "the Windows tests' report", timeout=60)
+        with open(report, encoding="utf-8") as f:
+            text = f.read()
+        print("    " + text.strip().replace("\n", "\n    "))
+        self.check(text.rstrip().endswith("failed 0"), f"Windows tests ({name}) failed")
+        return text
+
     def scenario_win32_units(self):
         """The Windows layer's own tests (transparent image, dialogs, platform port) on the real API."""
         link_base = self.drive("korv-links")
         link_targets = self.make_links(link_base)
-        for extra, name in (([], "main"), (["foreign-class"], "foreign-class"),
-                            (["links", "C:\\korv-links"], "links")):
-            self.desktop_count += 1
-            report = os.path.join(self.work, f"win32-tests-{name}.txt")
-            if os.path.exists(report):
-                os.unlink(report)
-            with open(os.path.join(self.logs, f"{self.scenario}.log"), "ab") as log:
-                subprocess.run(["wine", "explorer", f"/desktop=korv{os.getpid()}u{self.desktop_count},{DESKTOP_SIZE}",
-                                windows_path(self.args.win32_tests), windows_path(report)] + extra,
-                               env=self.base_env(), stdout=log, stderr=subprocess.STDOUT, timeout=120)
-            self.wait(lambda: os.path.exists(report), "the Windows tests' report", timeout=60)
-            with open(report, encoding="utf-8") as f:
-                text = f.read()
-            print("    " + text.strip().replace("\n", "\n    "))
-            self.check(text.rstrip().endswith("failed 0"), f"Windows tests ({name}) failed")
+        self.run_win32_tests("main", [])
+        self.run_win32_tests("foreign-class", ["foreign-class"])
+        self.run_win32_tests("links", ["links", "C:\\korv-links"])
         self.check_links(link_base, link_targets)
         shutil.rmtree(link_base)
+
+    def scenario_version_info(self):
+        """The program's version information as the shell's file properties read it: the build's project
+        version in numbers and texts, the tool's title as product name and description, korv.exe as the
+        original file name."""
+        self.check(self.args.project_version, "the project version is not known (--project-version)")
+        text = self.run_win32_tests("version", ["version", windows_path(self.args.exe)])
+        values = dict(line[len("value "):].split("=", 1) for line in text.splitlines()
+                      if line.startswith("value "))
+        version = self.args.project_version
+        numbers = (version.split(".") + ["0"] * 4)[:4]
+        expected = {"ProductName": TITLE_TOOL, "FileDescription": TITLE_TOOL, "OriginalFilename": "korv.exe",
+                    "FileVersion": version, "ProductVersion": version, "fixed": ".".join(numbers)}
+        self.check(values == expected, f"version information: {values}, expected {expected}")
 
 
 SCENARIOS = ["success", "no_catalog", "no_catalog_font", "rejected_catalog", "save_cancelled", "existing_file",
              "read_only_file", "cannot_create", "save_through_link", "dangling_link", "other_locale",
-             "win32_units"]
+             "win32_units", "version_info"]
 
 
 def main():
@@ -846,6 +866,7 @@ def main():
     parser.add_argument("--catalog-tool", required=True)
     parser.add_argument("--work", required=True, help="folder for the Wine prefix, logs and screenshots")
     parser.add_argument("--host", default="www.zelko.example", help="the build's service host")
+    parser.add_argument("--project-version", help="the build's project version, which the program must carry")
     parser.add_argument("--repeat", type=int, default=1)
     parser.add_argument("--fresh", action="store_true", help="make a new Wine prefix")
     parser.add_argument("--prepare-only", action="store_true")

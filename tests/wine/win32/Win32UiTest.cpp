@@ -2,10 +2,11 @@
 // framework pieces, the platform port and the byte-file stand-in. Built by the Windows cross-build with the
 // program's own resources, run under Wine (inside Xvfb, on a Wine desktop) by the end-to-end suite:
 //
-//   korv-win32-tests.exe REPORT.txt [foreign-class | links FOLDER]
+//   korv-win32-tests.exe REPORT.txt [foreign-class | links FOLDER | version KORV.EXE]
 //
 // "foreign-class" runs the one test that needs a process of its own (a class "transparentimage" registered
-// by someone else first); "links" the saves through the symbolic links that the suite made in FOLDER. The
+// by someone else first); "links" the saves through the symbolic links that the suite made in FOLDER;
+// "version" reads the program's version information, and lists its values in the report as well. The
 // report lists each failed check and ends with "passed N failed M"; the exit code is 0 only when nothing
 // failed.
 #include <windows.h>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "app/Strings.h"
+#include "app/Version.h"
 #include "app/ui/KorvDlg.h"
 #include "app/ui/ProgressWnd.h"
 #include "app/ui/TransparentImage.h"
@@ -37,6 +39,7 @@ namespace {
 
 int g_passed = 0;
 std::vector<std::string> g_failures;
+std::vector<std::string> g_values;  // "value NAME=TEXT" lines of the report, for the suite to check too
 
 void check(bool ok, const char* what, int line) {
     if (ok) {
@@ -806,11 +809,91 @@ void testWaitForMessage() {
     pumpPending();
 }
 
+// --- the program's version information -------------------------------------------------------------------
+
+std::string utf8(const std::wstring& text) {
+    std::string out;
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    out.resize(size_t(n > 0 ? n : 0));
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring versionString(const std::vector<uint8_t>& info, const wchar_t* block, const wchar_t* name) {
+    void* value = nullptr;
+    UINT length = 0;
+    const std::wstring path = std::wstring(L"\\StringFileInfo\\") + block + L"\\" + name;
+    if (!VerQueryValueW(info.data(), path.c_str(), &value, &length) || !value) return L"<missing>";
+    return static_cast<const wchar_t*>(value);
+}
+
+// The version resource of the program `exe` as the shell's file properties read it (GetFileVersionInfoW,
+// VerQueryValueW): the numbers and texts of the project version, the tool's title (the program's own string
+// 129) as product name and description, the original file name, and one translation, Japanese in Unicode.
+void testVersionInfo(const std::wstring& exe) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    CHECK(size > 0);
+    if (size == 0) return;
+    std::vector<uint8_t> info(size);
+    CHECK(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    CHECK(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed &&
+          length >= sizeof *fixed);
+    if (!fixed) return;
+    CHECK(fixed->dwSignature == VS_FFI_SIGNATURE);
+    const DWORD high = MAKELONG(KORV_VERSION_MINOR, KORV_VERSION_MAJOR);
+    const DWORD low = MAKELONG(KORV_VERSION_TWEAK, KORV_VERSION_PATCH);
+    CHECK(fixed->dwFileVersionMS == high && fixed->dwFileVersionLS == low);
+    CHECK(fixed->dwProductVersionMS == high && fixed->dwProductVersionLS == low);
+    CHECK(fixed->dwFileType == VFT_APP && fixed->dwFileOS == VOS_NT_WINDOWS32);
+    CHECK((fixed->dwFileFlags & fixed->dwFileFlagsMask) == 0);  // a release, not a debug or private build
+
+    struct Translation {
+        WORD language, codePage;
+    }* translations = nullptr;
+    CHECK(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
+                         &length));
+    CHECK(translations && length == sizeof(Translation) && translations[0].language == 0x0411 &&
+          translations[0].codePage == 1200);
+
+    std::wstring title;
+    const HMODULE program = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    CHECK(program != nullptr);
+    if (program) {
+        const wchar_t* text = nullptr;
+        const int n = LoadStringW(program, IDS_TOOL_TITLE, reinterpret_cast<LPWSTR>(&text), 0);
+        if (n > 0 && text) title.assign(text, size_t(n));
+        FreeLibrary(program);
+    }
+    CHECK(title == L"ZELKO フォント移行ツール");
+    const wchar_t* block = L"041104B0";
+    const std::u16string version16 = utf8ToUtf16(KORV_VERSION_TEXT);
+    const std::wstring version(version16.begin(), version16.end());
+    CHECK(versionString(info, block, L"ProductName") == title);
+    CHECK(versionString(info, block, L"FileDescription") == title);
+    CHECK(versionString(info, block, L"OriginalFilename") == L"korv.exe");
+    CHECK(versionString(info, block, L"FileVersion") == version);
+    CHECK(versionString(info, block, L"ProductVersion") == version);
+    for (const wchar_t* name :
+         {L"ProductName", L"FileDescription", L"OriginalFilename", L"FileVersion", L"ProductVersion"})
+        g_values.push_back("value " + utf8(name) + "=" + utf8(versionString(info, block, name)));
+    g_values.push_back("value fixed=" + std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                       std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                       std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+                       std::to_string(LOWORD(fixed->dwFileVersionLS)));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fputs("usage: korv-win32-tests REPORT.txt [foreign-class | links FOLDER]\n", stderr);
+        std::fputs("usage: korv-win32-tests REPORT.txt [foreign-class | links FOLDER | version KORV.EXE]\n",
+                   stderr);
         return 2;
     }
     AfxSetInstanceHandle(GetModuleHandleW(nullptr));
@@ -820,6 +903,8 @@ int wmain(int argc, wchar_t** argv) {
         testForeignClass();
     } else if (argc > 3 && wcscmp(argv[2], L"links") == 0) {
         testReplaceThroughLinks(argv[3]);
+    } else if (argc > 3 && wcscmp(argv[2], L"version") == 0) {
+        testVersionInfo(argv[3]);
     } else {
         testResources();
         testControlTextNumber();
@@ -832,6 +917,7 @@ int wmain(int argc, wchar_t** argv) {
         testWaitForMessage();
     }
     std::string report;
+    for (const std::string& value : g_values) report += value + "\n";
     for (const std::string& failure : g_failures) report += "FAILED " + failure + "\n";
     report += "passed " + std::to_string(g_passed) + " failed " + std::to_string(g_failures.size()) + "\n";
     FILE* f = _wfsopen(argv[1], L"wb", _SH_DENYNO);
