@@ -13,7 +13,7 @@ constexpr uint32_t kLastCodePoint = 0x10FFFF;
 
 }  // namespace
 
-int32_t runCmap(const SfntFont& font, const FontOptions&, FILE* out) {
+int32_t runCmap(SfntFont& font, const FontOptions&, FILE* out) {
     for (uint32_t code = 0; code <= kLastCodePoint; ++code) {
         uint32_t glyph = 0;
         const int16_t status = font.charToGlyph(code, glyph);

@@ -1,5 +1,6 @@
-// korv-font's commands, one file each. Every command receives the loaded face and prints to `out`; it
-// returns the status the tool reports (0, or a library status printed as "status N" with exit code 1).
+// korv-font's commands, one file each. Every command receives the loaded face (not const: the outline
+// operations work on it) and prints to `out`; it returns the status the tool reports (0, or a library
+// status printed as "status N" with exit code 1). A command is listed in Main.cpp's kCommands.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,9 @@ struct FontOptions {
 };
 
 // info: the load and the face's tables, one "key value" line each.
-[[nodiscard]] int32_t runInfo(const SfntFont& font, const FontOptions& options, FILE* out);
+[[nodiscard]] int32_t runInfo(SfntFont& font, const FontOptions& options, FILE* out);
 // cmap: every code point 0..0x10FFFF that charToGlyph maps, "U+XXXX<TAB>glyph".
-[[nodiscard]] int32_t runCmap(const SfntFont& font, const FontOptions& options, FILE* out);
+[[nodiscard]] int32_t runCmap(SfntFont& font, const FontOptions& options, FILE* out);
 
 // The fields of a CFF face that info prints after the shared ones (CffInfo.cpp).
 void printCffInfo(const CffFont& font, FILE* out);

@@ -133,7 +133,7 @@ void printOs2(const Os2Table& o, FILE* out) {
 
 }  // namespace
 
-int32_t runInfo(const SfntFont& font, const FontOptions&, FILE* out) {
+int32_t runInfo(SfntFont& font, const FontOptions&, FILE* out) {
     // The directory as the face stores it; the load has read and checked it already.
     OffsetTable offsetTable;
     TableRecord records[kMaxTableRecords];

@@ -26,7 +26,7 @@ namespace {
 
 struct Command {
     const char* name;
-    int32_t (*run)(const SfntFont& font, const FontOptions& options, FILE* out);
+    int32_t (*run)(SfntFont& font, const FontOptions& options, FILE* out);
     const char* summary;
 };
 
