@@ -15,6 +15,9 @@ function(korv_library name)
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
     add_library(${name} STATIC ${sources})
     set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE korv_warnings)
+    # Headers are included by their path in the tree ("sfnt/SfntFont.h"); installed, they keep those paths
+    # under include/korv. The warnings are our build's own and never reach an installed library's users.
+    target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+                                              $<INSTALL_INTERFACE:include/korv>)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE $<BUILD_INTERFACE:korv_warnings>)
 endfunction()
