@@ -591,8 +591,8 @@ struct Type2Operators {
         ops[12] = {escape, 0};
         ops[14] = {fail, 1};  // endchar ends the run before any handler
         ops[18] = {hstem, -1};
-        ops[19] = {hintmask, 0};
-        ops[20] = {cntrmask, 0};
+        ops[19] = {hintmask, -1};  // the width may come before a first hint operator that declares the
+        ops[20] = {cntrmask, -1};  // stems implicitly (vstems before the mask), as before hstem and vstem
         ops[21] = {rmoveto, 3};
         ops[22] = {hmoveto, 2};
         ops[23] = {vstem, -1};

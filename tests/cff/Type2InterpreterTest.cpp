@@ -176,6 +176,11 @@ TEST(Type2InterpreterTest, WidthRules) {
         {"7 10 20 vstem endchar", 107, ""},
         {"7 10 20 vstemhm endchar", 107, ""},
         {"7 10 20 hstemhm endchar", 107, ""},
+        // A first hintmask or cntrmask that declares vertical stems implicitly takes a width below them.
+        {"7 10 20 hintmask x:80 endchar", 107, ""},
+        {"10 20 hintmask x:80 endchar", 500, ""},
+        {"7 10 20 cntrmask x:80 endchar", 107, ""},
+        {"7 hintmask x:80 endchar", 107, ""},
         {"7 50 vmoveto endchar", 107, "M 0 50 Z\n"},
         {"7 50 hmoveto endchar", 107, "M 50 0 Z\n"},
         {"7 endchar", 107, ""},
@@ -333,6 +338,13 @@ TEST(Type2InterpreterTest, StemsAndMasks) {
         Program q("1 2 3 4 hstemhm 1 1 2 2 3 3 4 4 5 5 6 6 7 7 hintmask x:FF 0 0 rmoveto endchar");
         EXPECT_EQ(q.run(true), kFontDataError);
         EXPECT_EQ(q.masks(), "0:0:FF8B000000000000");
+    }
+    {
+        // A width below the implicit stems of the first mask operator is no stem.
+        Program p("-5 1 2 3 4 hintmask x:C0 0 0 rmoveto endchar");
+        ASSERT_EQ(p.run(true), 0);
+        EXPECT_EQ(p.outline->advance, 95 * 64);
+        EXPECT_EQ(p.stems(), "v1/2 v6/4");
     }
     {
         // No stems: a 1-byte mask.
