@@ -13,15 +13,18 @@ using namespace ttparts;
 
 constexpr uint32_t kSentinel = 0xA5A5A5A5;
 
-// Reads the directory of the font in `bytes` at `base` with a fresh base object.
+// Reads the directory of the font in `bytes` at `base` with a base object; keeps a copy of the bytes, which
+// the font refers into, until the next read.
 struct Reader {
     SfntFont font;
     OffsetTable out;
     TableRecord records[kMaxTableRecords];
+    Bytes kept;
     int16_t read(const Bytes& bytes, uint32_t base = 0, uint32_t size = UINT32_MAX) {
         for (TableRecord& r : records) r.tag = kSentinel;
-        font.data = bytes.data();
-        font.dataSize = size == UINT32_MAX ? uint32_t(bytes.size()) : size;
+        kept = bytes;
+        font.data = kept.data();
+        font.dataSize = size == UINT32_MAX ? uint32_t(kept.size()) : size;
         font.fontOffset = base;
         return font.readTableDirectory(out, records);
     }
