@@ -12,6 +12,8 @@
 // the stack.
 #include "cff/CffDict.h"
 
+#include "sfnt/ByteReader.h"
+
 namespace {
 
 // How an operator's operand count is judged.
@@ -96,9 +98,10 @@ bool countFits(Rule rule, uint16_t count, uint16_t& passed) {
 // Nibble translation of real operands; 0xC expands to "E-".
 constexpr char kRealNibbleText[] = "0123456789.EE*-*";
 
-// Reads the nibbles of a real operand starting at data[pos] into `text`; moves `pos` past its last byte.
-// False when the data ends before a 0xF nibble or the text would pass kCffMaxRealText characters.
-bool readRealText(const uint8_t* data, uint32_t length, uint32_t& pos, char* text, uint32_t& textLength) {
+// Reads the nibbles of a real operand that follow in `r` into `text`, up to and including the byte that
+// holds the 0xF end nibble. False when the data ends before a 0xF nibble or the text would pass
+// kCffMaxRealText characters.
+bool readRealText(ByteReader& r, char* text, uint32_t& textLength) {
     textLength = 0;
     auto append = [&](uint8_t nibble) {
         const uint32_t needed = nibble == 0xC ? 2 : 1;
@@ -107,8 +110,8 @@ bool readRealText(const uint8_t* data, uint32_t length, uint32_t& pos, char* tex
         if (nibble == 0xC) text[textLength++] = '-';
         return true;
     };
-    while (pos < length) {
-        const uint8_t byte = data[pos++];
+    while (r.remaining() > 0) {
+        const uint8_t byte = r.u8();
         const uint8_t high = uint8_t(byte >> 4), low = uint8_t(byte & 0xF);
         if (high == 0xF) return true;
         if (!append(high)) return false;
@@ -124,15 +127,17 @@ int16_t parseCffDict(CffDictHandler& handler, const uint8_t* data, uint32_t leng
     int32_t operands[kCffMaxDictOperands];
     uint8_t isReal[kCffMaxDictOperands];
     uint16_t count = 0;
-    uint32_t pos = 0;
+    ByteReader r(data, length);
 
-    while (pos < length) {
-        const uint8_t b0 = data[pos++];
+    // Each read below is bounds-checked by the reader; a read past the end latches !ok(), which is tested
+    // once per operand or operator.
+    while (r.remaining() > 0) {
+        const uint8_t b0 = r.u8();
         if (b0 <= 21) {
             uint16_t op = b0;
             if (b0 == 12) {
-                if (pos >= length) return KORV_FAIL(kFontDataError);
-                op = uint16_t(kCffOpEscape + data[pos++]);
+                op = uint16_t(kCffOpEscape + r.u8());
+                if (!r.ok()) return KORV_FAIL(kFontDataError);
             }
             const Rule rule = ruleFor(op);
             if (rule == Rule::kIgnored) {
@@ -149,32 +154,26 @@ int16_t parseCffDict(CffDictHandler& handler, const uint8_t* data, uint32_t leng
 
         int32_t value = 0;
         uint8_t real = 0;
-        if (b0 == 28) {
-            if (length - pos < 2) return KORV_FAIL(kFontDataError);
-            value = int16_t(uint16_t((uint32_t(data[pos]) << 8) | data[pos + 1]));
-            pos += 2;
+        if (b0 >= 32 && b0 <= 246) {
+            value = int32_t(b0) - 139;
+        } else if (b0 >= 247 && b0 <= 250) {
+            value = (int32_t(b0) - 247) * 256 + r.u8() + 108;
+        } else if (b0 >= 251 && b0 <= 254) {
+            value = -(int32_t(b0) - 251) * 256 - r.u8() - 108;
+        } else if (b0 == 28) {
+            value = r.s16();
         } else if (b0 == 29) {
-            if (length - pos < 4) return KORV_FAIL(kFontDataError);
-            value = int32_t((uint32_t(data[pos]) << 24) | (uint32_t(data[pos + 1]) << 16) |
-                            (uint32_t(data[pos + 2]) << 8) | data[pos + 3]);
-            pos += 4;
+            value = r.s32();
         } else if (b0 == 30) {
             char text[kCffMaxRealText];
             uint32_t textLength = 0;
-            if (!readRealText(data, length, pos, text, textLength)) return KORV_FAIL(kFontDataError);
+            if (!readRealText(r, text, textLength)) return KORV_FAIL(kFontDataError);
             if (!parseCffReal(text, textLength, value)) return KORV_FAIL(kFontDataError);
             real = 1;
-        } else if (b0 >= 32 && b0 <= 246) {
-            value = int32_t(b0) - 139;
-        } else if (b0 >= 247 && b0 <= 250) {
-            if (pos >= length) return KORV_FAIL(kFontDataError);
-            value = (int32_t(b0) - 247) * 256 + data[pos++] + 108;
-        } else if (b0 >= 251 && b0 <= 254) {
-            if (pos >= length) return KORV_FAIL(kFontDataError);
-            value = -(int32_t(b0) - 251) * 256 - data[pos++] - 108;
         } else {
             return KORV_FAIL(kFontDataError);  // 22..27, 31, 255
         }
+        if (!r.ok()) return KORV_FAIL(kFontDataError);  // an operand cut short by the end of the data
         if (count >= kCffMaxDictOperands) return KORV_FAIL(kFontDataError);
         operands[count] = value;
         isReal[count] = real;
