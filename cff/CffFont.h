@@ -15,11 +15,23 @@
 #include "cff/CffIndex.h"
 #include "sfnt/SfntFont.h"
 
+// Alignment-zone defaults of a Private DICT without the operators (BlueScale 0.039625 in 16.16, rounded;
+// BlueShift 7 and BlueFuzz 1 font units in 26.6).
+constexpr Fixed kCffDefaultBlueScale = 2597;
+constexpr int32_t kCffDefaultBlueShift = 7 * 64;
+constexpr int32_t kCffDefaultBlueFuzz = 1 * 64;
+
 // A Private DICT: the handler that reads it and the record that keeps what glyph access and hinting need.
+//   StdHW, StdVW      one width each, appended to stemH / stemV while fewer than 12 are kept
+//   StemSnapH, StemSnapV  the operands as stored (no running sum), appended while they fit
+//   widths: an integer as is, a real as its integer part (rounded toward minus infinity)
+// Stem widths are 26.6: an integer operand x 64, a real operand (16.16) shifted right by 10.
 class CffPrivateDict final : public CffDictHandler {
 public:
     [[nodiscard]] int16_t onOperator(uint16_t op, uint16_t operandCount, const uint8_t* isReal,
                                      const int32_t* operands) override;
+    // Back to the values of a Private DICT without operators (the alignment-zone defaults included).
+    void reset();
 
     int32_t subrsOffset = 0;  // from this Private DICT's position; 0 = none
     int32_t defaultWidthX = 0;
@@ -28,6 +40,18 @@ public:
     int16_t stemVCount = 0;
     int32_t stemH[kCffMaxPrivateStems] = {};  // 26.6
     int32_t stemV[kCffMaxPrivateStems] = {};  // 26.6
+
+    // The alignment zones, kept for the hinting scaler (loading does not use them). BlueValues and
+    // OtherBlues are absolute positions in 26.6: the DICT stores each value as the difference to the one
+    // before it, summed here; they come in pairs (bottom, top). A later operator of the same kind replaces
+    // the earlier one; OtherBlues beyond 10 values are dropped. Absent operators leave the defaults.
+    int16_t blueValueCount = 0;
+    int16_t otherBlueCount = 0;
+    int32_t blueValues[kCffMaxBlueValues] = {};  // 26.6
+    int32_t otherBlues[kCffMaxOtherBlues] = {};  // 26.6
+    Fixed blueScale = kCffDefaultBlueScale;      // 16.16
+    int32_t blueShift = kCffDefaultBlueShift;    // 26.6
+    int32_t blueFuzz = kCffDefaultBlueFuzz;      // 26.6
 };
 
 // The first Top DICT, while the table loads.
@@ -63,7 +87,10 @@ public:
     CffFont();
 
     // Loads one CFF table (cffData = data + cffOffset, cffLength bytes): 0 or kFontDataError. The owner has
-    // set data, dataSize, fontOffset, cffOffset and cffLength and has run readTableDirectory.
+    // set data, dataSize, fontOffset, cffOffset and cffLength and has run readTableDirectory. When data is
+    // set, the table must lie inside [data, data + dataSize). A failed load leaves every CFF field as
+    // construction set it (fdCount 0, no glyphs), so a caller that goes on regardless reads nothing
+    // half-parsed. Each Private DICT slot the table fills starts from its defaults.
     [[nodiscard]] int16_t loadCffTable(const uint8_t* cffData, uint32_t cffLength);
 
     void release() override;
@@ -75,7 +102,9 @@ public:
     [[nodiscard]] int16_t prepareGlyphWork(GlyphWork& work) override;
     void releaseGlyphWork(GlyphWork& work) override;
 
-    // The Font DICT of a glyph through FDSelect (0 for a name-keyed font, or when no range holds it).
+    // The Font DICT of a glyph through FDSelect: 0 when fdCount is 1 or less, for a glyph that format 0
+    // does not list, or when no format 3 range holds it (ranges are searched by bisection). The result is
+    // not compared with fdCount; it is below kCffMaxFontDicts.
     int32_t fontDictOf(uint32_t glyph) const;
 
     uint32_t cffOffset = 0;
@@ -91,4 +120,9 @@ public:
     CffPrivateDict privateDicts[kCffMaxFontDicts];
     CffSubrIndex localSubrs[kCffMaxFontDicts];
     int16_t fontBBox[4] = {};  // top, left, bottom, right
+
+private:
+    [[nodiscard]] int16_t loadTable(const uint8_t* cffData, uint32_t tableLength);
+    [[nodiscard]] int16_t loadFdSelect(const ByteReader& table, int32_t offset);
+    void clearCffFields();
 };

@@ -16,6 +16,8 @@ constexpr uint16_t kCffMaxDictOperands = 48;  // DICT operand stack
 constexpr uint32_t kCffMaxRealText = 64;      // characters a DICT real may expand to
 constexpr uint16_t kCffMaxFontDicts = 256;    // Font DICTs of a CID-keyed font (FDArray count)
 constexpr uint16_t kCffMaxPrivateStems = 12;  // stem widths kept per Private DICT and direction
+constexpr uint16_t kCffMaxBlueValues = 14;    // BlueValues kept per Private DICT: 7 zones, the format's limit
+constexpr uint16_t kCffMaxOtherBlues = 10;    // OtherBlues kept: 5 zones, the format's limit
 constexpr uint16_t kType2MaxOperands = 48;    // charstring argument stack
 constexpr int kType2MaxSubrDepth = 10;        // nested subroutine calls
 constexpr uint16_t kType2MaxStems = 64;       // stems per glyph, both directions together
@@ -33,6 +35,10 @@ constexpr uint32_t kMaxTrueTypeContours = kMaxOutlineContours - 1;
 constexpr uint32_t kOutlineInitialPoints = 256;  // point entries of a new outline record
 constexpr uint32_t kOutlineGrowthPoints = 16;    // ... added at a time while a TrueType outline is built
 constexpr uint32_t kHintMaskGrowth = 8;          // hint-mask entries added at a time
+
+// CFF hinting.
+constexpr uint16_t kCffMaxBlueZones = 12;      // alignment zones per Private DICT: BlueValues 7, OtherBlues 5
+constexpr uint32_t kHintWorkAreaUnit = 20480;  // bytes: the hinting scaler's first work area and growth step
 
 // Composite TrueType glyphs: besides the font's own maxComponentDepth, a depth of ours (a glyph that
 // includes itself would otherwise recurse until the stack runs out) and a bound on the components visited
