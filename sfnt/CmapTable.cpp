@@ -20,14 +20,13 @@ int16_t absent(uint32_t& glyph) {
     return kAbsent;
 }
 
-uint32_t loadHint(const CmapSubtable& subtable) {
-    return std::atomic_ref<uint32_t>(subtable.searchHint).load(std::memory_order_relaxed);
+// The search hint is one 64-bit value, loaded and stored whole, so a thread never sees parts of two.
+uint64_t loadHint(const CmapSubtable& subtable) {
+    return std::atomic_ref<uint64_t>(subtable.searchHint).load(std::memory_order_relaxed);
 }
 
-void storeHint(const CmapSubtable& subtable, uint32_t hint, uint32_t previous) {
-    // Written only when it changes: threads sweeping one font then rarely write the shared line.
-    if (hint != previous)
-        std::atomic_ref<uint32_t>(subtable.searchHint).store(hint, std::memory_order_relaxed);
+void storeHint(const CmapSubtable& subtable, uint64_t hint) {
+    std::atomic_ref<uint64_t>(subtable.searchHint).store(hint, std::memory_order_relaxed);
 }
 
 // Format 0: 256 glyph bytes (parse: avail >= 256).
@@ -79,15 +78,24 @@ struct Segments {
     uint32_t end(uint32_t k) const { return loadU16(endCodes + 2 * k); }
     uint32_t start(uint32_t k) const { return loadU16(startCodes + 2 * k); }
 
-    // The first segment whose end is at or above `code`, or count. count >= 1.
-    uint32_t lowerBound(uint32_t code) const {
-        uint32_t base = 0, n = count;
+    // The first segment in [first, last) whose end is at or above `code`, or last.
+    uint32_t lowerBound(uint32_t first, uint32_t last, uint32_t code) const {
+        if (first >= last) return last;
+        uint32_t base = first, n = last - first;
         while (n > 1) {
             const uint32_t half = n / 2;
             base = end(base + half) < code ? base + half : base;
             n -= half;
         }
         return base + (end(base) < code ? 1u : 0u);
+    }
+    // The same over all segments, for sorted ones, starting from the code's page (a code below 0x10000):
+    // the answer is at or after the page's first segment and at or before the next page's.
+    uint32_t pagedLowerBound(const CmapSubtable& subtable, uint32_t code) const {
+        const uint32_t page = code >> kCmapPageShift;
+        const uint32_t first = subtable.pageFirst[page];
+        const uint32_t next = subtable.pageFirst[page + 1];
+        return lowerBound(first, next < count ? next + 1 : count, code);
     }
 };
 
@@ -122,9 +130,10 @@ uint32_t bisectSegments(const Segments& segments, uint32_t code) {
     }
 }
 
-int16_t format4Glyph(const Segments& segments, uint32_t k, uint32_t code, uint32_t& glyph) {
+// The glyph of a code that segment k (ending at `end`) holds.
+int16_t format4Glyph(const Segments& segments, uint32_t k, uint32_t end, uint32_t code, uint32_t& glyph) {
     // A segment ending at 0xFFFF maps nothing (it closes the table; parse did not check its range).
-    if (segments.end(k) == 0xFFFF) return absent(glyph);
+    if (end == 0xFFFF) return absent(glyph);
     const uint32_t idDelta = loadU16(segments.idDeltas + 2 * k);
     const uint32_t idRangeOffset = loadU16(segments.idRangeOffsets + 2 * k);
     if (idRangeOffset == 0) {
@@ -147,23 +156,28 @@ int16_t lookupFormat4(const CmapTable&, const CmapSubtable& subtable, const uint
     if (segments.count == 0) return absent(glyph);
     if (!subtable.ordered) {
         const uint32_t k = bisectSegments(segments, code);
-        return k < segments.count ? format4Glyph(segments, k, code, glyph) : absent(glyph);
+        return k < segments.count ? format4Glyph(segments, k, segments.end(k), code, glyph) : absent(glyph);
     }
     // Sorted, disjoint segments: the one segment that can hold the code is the first whose end is at or
-    // above it. Sequential codes mostly stay in the last segment found or move to the next one.
-    const uint32_t hint = loadHint(subtable);
-    uint32_t k = hint < segments.count ? hint : 0;
-    if (code > segments.end(k)) {
-        ++k;
-        if (k == segments.count) return absent(glyph);
-        if (code > segments.end(k)) k = segments.lowerBound(code);
-    } else if (k > 0 && code <= segments.end(k - 1)) {
-        k = segments.lowerBound(code);
+    // above it, k, whose codes from the previous end + 1 to its own end the hint keeps as
+    // (k << 32) | (low << 16) | high. Sequential codes mostly stay in that range or move to the next one.
+    const uint64_t hint = loadHint(subtable);
+    uint32_t k = uint32_t(hint >> 32);
+    uint32_t low = uint32_t(hint >> 16) & 0xFFFF, high = uint32_t(hint) & 0xFFFF;
+    if (code < low || code > high || k >= segments.count) {
+        if (code > high && low <= high && k + 1 < segments.count && code <= segments.end(k + 1)) {
+            ++k;
+            low = high + 1;  // high < code <= 0xFFFF
+        } else {
+            k = segments.pagedLowerBound(subtable, code);
+            if (k == segments.count) return absent(glyph);
+            low = k ? segments.end(k - 1) + 1 : 0;
+        }
+        high = segments.end(k);
+        storeHint(subtable, (uint64_t(k) << 32) | (low << 16) | high);
     }
-    if (k == segments.count) return absent(glyph);
-    storeHint(subtable, k, hint);
     if (code < segments.start(k)) return absent(glyph);
-    return format4Glyph(segments, k, code, glyph);
+    return format4Glyph(segments, k, high, code, glyph);
 }
 
 // Format 6: one dense range (parse: entryCount >= 1, avail >= 2 * entryCount + 4).
@@ -209,15 +223,15 @@ int16_t lookupFormat12(const CmapTable&, const CmapSubtable& subtable, const uin
     const Groups groups{data, (uint32_t(subtable.parameters[2]) << 16) | subtable.parameters[3]};
     if (subtable.ordered) {
         // Disjoint groups: try the group found last and the next one before bisecting.
-        const uint32_t hint = loadHint(subtable);
-        uint32_t k = hint < groups.count ? hint : 0;
+        const uint64_t hint = loadHint(subtable);
+        uint32_t k = hint < groups.count ? uint32_t(hint) : 0;
         if (code >= groups.start(k)) {
             if (code <= groups.end(k)) {
                 glyph = groups.glyph(k, code);
                 return kFound;
             }
             if (k + 1 < groups.count && code <= groups.end(k + 1)) {
-                storeHint(subtable, k + 1, hint);
+                storeHint(subtable, k + 1);
                 if (code < groups.start(k + 1)) return absent(glyph);
                 glyph = groups.glyph(k + 1, code);
                 return kFound;
@@ -226,7 +240,7 @@ int16_t lookupFormat12(const CmapTable&, const CmapSubtable& subtable, const uin
     }
     const uint32_t k = bisectGroups(groups, code);
     if (k == groups.count) return absent(glyph);
-    if (subtable.ordered) storeHint(subtable, k, loadHint(subtable));
+    if (subtable.ordered) storeHint(subtable, k);
     glyph = groups.glyph(k, code);
     return kFound;
 }
@@ -248,11 +262,13 @@ int16_t checkFormat2(const uint8_t* data, uint64_t avail) {
 }
 
 // Format 4 (data = the endCode array at table + dataOffset). Also decides whether the segments are
-// sorted and disjoint.
-int16_t checkFormat4(const uint8_t* table, uint32_t length, uint32_t dataOffset, uint16_t segCountX2,
-                     bool& ordered) {
+// sorted and disjoint, and if so indexes them by page.
+int16_t checkFormat4(const uint8_t* table, uint32_t length, CmapSubtable& subtable) {
+    const uint16_t segCountX2 = subtable.parameters[0];
+    const uint32_t dataOffset = subtable.dataOffset;
     const Segments segments(table + dataOffset, segCountX2);
     const uint32_t rangeOffsetsAt = dataOffset + 3 * uint32_t(segCountX2) + 2;
+    bool& ordered = subtable.ordered;
     ordered = true;
     for (uint32_t k = 0; k < segments.count; ++k) {
         const uint32_t end = segments.end(k), start = segments.start(k);
@@ -264,6 +280,13 @@ int16_t checkFormat4(const uint8_t* table, uint32_t length, uint32_t dataOffset,
             if (remaining < uint32_t(need)) return KORV_FAIL(kFontDataError);
         }
         if (start > end || (k > 0 && start <= segments.end(k - 1))) ordered = false;
+    }
+    if (ordered) {
+        uint32_t k = 0;
+        for (uint32_t page = 0; page <= 0x10000 >> kCmapPageShift; ++page) {
+            while (k < segments.count && segments.end(k) < page << kCmapPageShift) ++k;
+            subtable.pageFirst[page] = uint16_t(k);
+        }
     }
     return 0;
 }
@@ -356,8 +379,7 @@ int16_t CmapTable::parse(const uint8_t* bytes, uint32_t tableLength) {
                     if (segCountX2 == 0 || avail < 4ull * segCountX2 + 10)
                         status = KORV_FAIL(kFontDataError);
                     else
-                        status = checkFormat4(bytes, tableLength, subtable.dataOffset, segCountX2,
-                                              subtable.ordered);
+                        status = checkFormat4(bytes, tableLength, subtable);
                 } else {
                     subtable.lookup = lookupFormat6;
                     subtable.dataOffset += 4;

@@ -26,6 +26,9 @@ struct CmapSubtable;
 using CmapLookup = int16_t (*)(const CmapTable& table, const CmapSubtable& subtable, const uint8_t* data,
                                uint32_t code, uint32_t& glyph);
 
+constexpr uint32_t kCmapPageShift = 11;    // 32 pages of 2048 codes cover 0..0xFFFF
+constexpr uint64_t kCmapNoHint = 0x10000;  // segment 0, codes 1 to 0: matches no code
+
 struct CmapSubtable {
     uint16_t platformID = 0;
     uint16_t encodingID = 0;
@@ -43,10 +46,16 @@ struct CmapSubtable {
     // one; the lookup may then start from the segment it found last. Otherwise the lookup walks exactly
     // the bisection of the format, whose answer for a code in several segments depends on its path.
     bool ordered = false;
-    // The segment (group) the last lookup found: a starting point for the next one, read and written with
-    // relaxed atomic accesses so that several threads may map through one font. It only saves work: every
-    // answer is checked against the segment's own bounds.
-    mutable uint32_t searchHint = 0;
+    // Where the last lookup ended, as a starting point for the next one (format 4: the segment and the
+    // codes it is the first to end at or above; format 12: the group). One 64-bit value read and written
+    // with relaxed atomic accesses, so that several threads may map through one font; it only saves work
+    // and never changes an answer. The initial value names an empty code range.
+    mutable uint64_t searchHint = kCmapNoHint;
+    // Format 4 with ordered segments: for each page of 2048 codes (kCmapPageShift) of 0..0xFFFF, the first
+    // segment whose end is at or above the page's first code, and the segment count after the last page.
+    // A code's segment lies between its page's entry and the next one, so the search starts there. Built
+    // by parse, read only afterwards.
+    uint16_t pageFirst[(0x10000 >> kCmapPageShift) + 1] = {};
 };
 
 class CmapTable {
