@@ -5,6 +5,7 @@
 //                     String and Global Subr INDEXes, the Top DICT through parseCffDict, the CharStrings
 //                     INDEX (every offset walked) and the Private DICT(s) through parseCffDict
 //   BM_CffDictOnly    parseCffDict alone over every Top and Private DICT of the corpus
+//   BM_LoadCffTable   CffFont::loadCffTable on every table (one font object, loaded again for each table)
 //
 // Counters: tables/s, and DICT bytes/s for the DICT benchmark.
 #include <benchmark/benchmark.h>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "cff/CffDict.h"
+#include "cff/CffFont.h"
 #include "cff/CffIndex.h"
 #include "sfnt/ByteReader.h"
 
@@ -209,6 +211,23 @@ void BM_CffDictOnly(benchmark::State& state) {
         benchmark::Counter(double(c.dictBytes) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_CffDictOnly)->Unit(benchmark::kMicrosecond);
+
+void BM_LoadCffTable(benchmark::State& state) {
+    const Corpus& c = corpus();
+    auto font = std::make_unique<CffFont>();
+    uint64_t sink = 0, failures = 0;
+    for (auto _ : state) {
+        for (const std::vector<uint8_t>& cff : c.tables) {
+            if (font->loadCffTable(cff.data(), uint32_t(cff.size())) != 0) ++failures;
+            sink += font->charStrings.count + uint32_t(font->fdCount);
+        }
+    }
+    benchmark::DoNotOptimize(sink);
+    state.counters["tables/s"] =
+        benchmark::Counter(double(c.tables.size()) * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["failed loads"] = double(failures) / double(state.iterations());
+}
+BENCHMARK(BM_LoadCffTable)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
