@@ -2,10 +2,14 @@
 // header test passes, every member it names. After a load (whatever its status) every table reference must
 // lie inside the buffer; after a successful one the counts must agree with the tables, charToGlyph of a
 // spread of codes must answer 0, 2 or -35 (and 0 only with a glyph below 65536), and the horizontal metrics
-// of a spread of glyphs must be readable. release() must leave the object empty.
+// of a spread of glyphs must be readable. release() must leave the object empty. loadFontFace must answer
+// as loadTrueType for every face that is not a CFF face.
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 
+#include "cff/CffFont.h"
+#include "cff/LoadFont.h"
 #include "sfnt/TrueTypeFont.h"
 
 namespace {
@@ -27,7 +31,7 @@ constexpr uint32_t kCodes[] = {0,       1,        0x20,     0x41,      0x7F,   0
                                0xDFFF,  0xE000,   0xFFFD,   0xFFFE,    0xFFFF, 0x10000, 0x1F600,
                                0x2A6D6, 0x10FFFF, 0x110000, 0xFFFFFFFF};
 
-void loadOne(const uint8_t* data, uint32_t size, uint32_t offset) {
+int16_t loadOne(const uint8_t* data, uint32_t size, uint32_t offset) {
     TrueTypeFont font;
     const int16_t status = font.loadTrueType(data, size, offset);
     check(status == 0 || status == kFontDataError);
@@ -67,6 +71,24 @@ void loadOne(const uint8_t* data, uint32_t size, uint32_t offset) {
     font.release();
     check(!font.data && font.dataSize == 0 && font.cmapIndex == -1 && font.cmap.count == 0);
     check(!font.name.data && !font.hmtx.data && !font.loca.data);
+    return status;
+}
+
+// loadFontFace of the same face: the same status and font for a TrueType face.
+void compareWithLoadFontFace(const uint8_t* data, uint32_t size, uint32_t face, uint32_t offset,
+                             int16_t trueTypeStatus) {
+    const bool cffFace = uint64_t(offset) + 4 <= size && loadU32(data + offset) == CffFont::kTag;
+    int16_t status = 1;
+    std::unique_ptr<SfntFont> font = loadFontFace(data, size, face, status);
+    check((status == 0) == (font != nullptr));
+    if (font) font->release();
+    if (cffFace) return;
+    const uint32_t version = size >= 4 ? loadU32(data) : 0;
+    const bool knownKind = version == 0x00010000 || version == TrueTypeFont::kTag || version == 0x74746366;
+    if (knownKind)
+        check(status == trueTypeStatus);
+    else
+        check(status == kParamError);
 }
 
 }  // namespace
@@ -77,10 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t numFonts = 0, offset = 0;
     if (testCollectionHeader(data, n, 0, offset, &numFonts)) {
         for (uint32_t i = 0; i < numFonts; ++i)
-            if (testCollectionHeader(data, n, i, offset)) loadOne(data, n, offset);
+            if (testCollectionHeader(data, n, i, offset))
+                compareWithLoadFontFace(data, n, i, offset, loadOne(data, n, offset));
     } else {
         check(numFonts == 0 || numFonts <= kMaxCollectionFonts);
-        loadOne(data, n, 0);
+        const int16_t status = loadOne(data, n, 0);
+        if (n < 4 || loadU32(data) != 0x74746366) compareWithLoadFontFace(data, n, 0, 0, status);
     }
     return 0;
 }
