@@ -50,7 +50,8 @@ struct Format4 {
         outside = false;
         int64_t pos = 2 * (int64_t(searchRangeValue / 2) - 1);
         uint32_t step = searchRangeValue / 2;
-        const int64_t arrayEnd = segCountX2();
+        // Whole entries only: with an odd segCountX2 the last byte belongs to no entry.
+        const int64_t arrayEnd = 2 * int64_t(segCount());
         for (;;) {
             bool down = true;
             if (pos < 0) {
@@ -100,6 +101,8 @@ struct Format4 {
     Lookup lookup(uint32_t code, int64_t searchRangeValue = -1) const {
         Lookup r;
         if (code >= 0x10000) return r;
+        // segCountX2 1: no whole entry, nothing to search (and no right searchRange).
+        if (segCount() == 0 && searchRangeValue == rightSearchRange()) return r;
         bool outside = false;
         const int64_t p =
             search(code, searchRangeValue < 0 ? searchRange() : uint32_t(searchRangeValue), outside);
