@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Runs CmapBench several times and reports, for ascending and random code order, our lookups per second,
+FreeType's, and their ratio in each run (both measured in the same run, one after the other), then the
+median of each; and the median parse time of one face's 'cmap'.
+
+    python3 bench/cmap_ratio.py BUILD_DIR/bench/CmapBench [--runs 5]
+"""
+
+import argparse
+import json
+import statistics
+import subprocess
+
+
+def one_run(binary):
+    out = subprocess.run([binary, "--benchmark_format=json"], check=True, capture_output=True, text=True).stdout
+    rates, parse_us = {}, None
+    for b in json.loads(out)["benchmarks"]:
+        if b["name"].startswith("CmapLookup/"):
+            _, who, order = b["name"].split("/")[:3]
+            rates[(who, order)] = b["items_per_second"]
+        elif b["name"].startswith("CmapParse/"):
+            parse_us = 1e6 / b["items_per_second"]
+    return rates, parse_us
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("binary")
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    ratios = {"ascending": [], "random": []}
+    ours = {"ascending": [], "random": []}
+    theirs = {"ascending": [], "random": []}
+    parses = []
+    for run in range(args.runs):
+        rates, parse_us = one_run(args.binary)
+        parses.append(parse_us)
+        line = ["run %d:" % (run + 1)]
+        for order in ("ascending", "random"):
+            o, t = rates[("ours", order)], rates[("freetype", order)]
+            ours[order].append(o)
+            theirs[order].append(t)
+            ratios[order].append(o / t)
+            line.append("%s ours %.1f M/s, FreeType %.1f M/s, ratio %.2f;" % (order, o / 1e6, t / 1e6, o / t))
+        line.append("parse %.2f us/face" % parse_us)
+        print(" ".join(line), flush=True)
+    for order in ("ascending", "random"):
+        print("median %s: ours %.1f M/s, FreeType %.1f M/s, ratio %.2f (runs: %s)" % (
+            order, statistics.median(ours[order]) / 1e6, statistics.median(theirs[order]) / 1e6,
+            statistics.median(ratios[order]), " ".join("%.2f" % r for r in ratios[order])))
+    print("median parse of one face's 'cmap': %.2f us" % statistics.median(parses))
+
+
+if __name__ == "__main__":
+    main()
