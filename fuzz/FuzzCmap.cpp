@@ -18,7 +18,9 @@ namespace {
 // spread evenly over the subtable.
 constexpr uint32_t kMaxEdges = 256;
 
-uint32_t edgeStep(uint32_t count) { return count > kMaxEdges ? count / kMaxEdges : 1; }
+uint32_t edgeStep(uint32_t count) {
+    return count > kMaxEdges ? count / kMaxEdges : 1;
+}
 
 void addCode(std::vector<uint32_t>& codes, int64_t code) {
     if (code >= 0 && code <= 0xFFFFFFFFll) codes.push_back(uint32_t(code));
