@@ -244,6 +244,14 @@ void clearIndex(CffSubrIndex& index) {
 
 }  // namespace
 
+// Private DICT slots [from, to) back to their defaults, with empty local Subr INDEXes.
+void CffFont::clearSlots(uint32_t from, uint32_t to) {
+    for (uint32_t i = from; i < to && i < kCffMaxFontDicts; ++i) {
+        privateDicts[i].reset();
+        clearIndex(localSubrs[i]);
+    }
+}
+
 // Every CFF field back to its state after construction, except the owner's cffOffset and cffLength.
 void CffFont::clearCffFields() {
     cffHeaderOffSize = 0;
@@ -255,10 +263,8 @@ void CffFont::clearCffFields() {
     charStrings.release();
     charStrings.maxElementLength = 0;
     fdCount = 0;
-    for (uint32_t i = 0; i < kCffMaxFontDicts; ++i) {
-        privateDicts[i].reset();
-        clearIndex(localSubrs[i]);
-    }
+    clearSlots(0, slotsFilled);
+    slotsFilled = 0;
     std::fill(std::begin(fontBBox), std::end(fontBBox), int16_t(0));
 }
 
@@ -362,7 +368,13 @@ int16_t CffFont::loadTable(const uint8_t* cffData, uint32_t tableLength) {
     }
     // Otherwise fdCount keeps its value (0 after construction).
 
-    // 11. Private DICTs and their local Subr INDEXes. A slot whose offset or size is 0 is not read.
+    // 11. Private DICTs and their local Subr INDEXes. A slot whose offset or size is 0 is not read. Every
+    // slot this table fills starts from its defaults; when it fills any, the slots after them that an
+    // earlier load filled are reset too (FDSelect may name a Font DICT beyond fdCount).
+    if (pairCount > 0) {
+        clearSlots(pairCount, slotsFilled);
+        slotsFilled = pairCount;
+    }
     for (uint32_t i = 0; i < pairCount; ++i) {
         privateDicts[i].reset();
         clearIndex(localSubrs[i]);

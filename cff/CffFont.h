@@ -125,4 +125,9 @@ private:
     [[nodiscard]] int16_t loadTable(const uint8_t* cffData, uint32_t tableLength);
     [[nodiscard]] int16_t loadFdSelect(const ByteReader& table, int32_t offset);
     void clearCffFields();
+    void clearSlots(uint32_t from, uint32_t to);
+
+    // Private DICT slots that some load of this object has filled (0 .. slotsFilled - 1), so that a later
+    // load resets the ones it does not fill: no slot beyond fdCount keeps another table's values.
+    uint32_t slotsFilled = 0;
 };

@@ -599,6 +599,19 @@ TEST(CffFontTest, FailedLoadClearsAndReloadStartsSlotsAfresh) {
     EXPECT_EQ(font.fontBBox[0], 0);
     EXPECT_EQ(font.fontDictOf(3), 0);
 
+    // A table with fewer Font DICTs resets the slots the earlier one filled beyond its own: a glyph whose
+    // FDSelect entry names such a slot finds defaults, not the other table's Private DICT.
+    CffSpec five = cidSpec(5, fdSelect0({0, 1, 2, 3, 4}), 5);
+    five.localSubrs = {{}, {}, {}, {}, {Bytes{11}, Bytes{11}}};
+    ASSERT_EQ(load(font, buildCff(five).bytes), 0);
+    ASSERT_EQ(font.localSubrs[4].count, 2);
+    ASSERT_EQ(font.privateDicts[4].defaultWidthX, 4);
+    ASSERT_EQ(load(font, buildCff(cidSpec(2, fdSelect0({0, 4}), 2)).bytes), 0);
+    EXPECT_EQ(font.fdCount, 2);
+    EXPECT_EQ(font.fontDictOf(1), 4);
+    EXPECT_EQ(font.localSubrs[4].count, 0);
+    EXPECT_EQ(font.privateDicts[4].defaultWidthX, 0);
+
     // A second table with neither FDArray nor Private keeps fdCount (and the slots) of the first.
     ASSERT_EQ(load(font, buildCff(s).bytes), 0);
     CffSpec bare;
