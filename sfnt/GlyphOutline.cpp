@@ -10,18 +10,34 @@
 #include "sfnt/FixedMath.h"
 #include "sfnt/SfntFont.h"
 
-int16_t GlyphOutline::reserve(uint32_t count, uint32_t growth) {
-    if (count <= pointCapacity - pointCount) return 0;
-    const uint64_t capacity = uint64_t(pointCapacity) + (count > growth ? count : growth);
+namespace {
+
+// Moves the used entries into a new array of `capacity` entries.
+int16_t growTo(GlyphOutline& o, uint64_t capacity) {
     // Entries are counted in 32 bits; an array that would need more cannot be had.
     if (capacity > UINT32_MAX / sizeof(OutlinePoint)) return KORV_FAIL(int16_t(kOutOfMemory));
     OutlinePoint* grown = new (std::nothrow) OutlinePoint[size_t(capacity)];
     if (!grown) return KORV_FAIL(int16_t(kOutOfMemory));
-    if (points) MoveBytes(points, grown, size_t(pointCount) * sizeof(OutlinePoint));
-    delete[] points;
-    points = grown;
-    pointCapacity = uint32_t(capacity);
+    if (o.points) MoveBytes(o.points, grown, size_t(o.pointCount) * sizeof(OutlinePoint));
+    delete[] o.points;
+    o.points = grown;
+    o.pointCapacity = uint32_t(capacity);
     return 0;
+}
+
+}  // namespace
+
+int16_t GlyphOutline::reserve(uint32_t count, uint32_t growth) {
+    if (count <= pointCapacity - pointCount) return 0;
+    return growTo(*this, uint64_t(pointCapacity) + (count > growth ? count : growth));
+}
+
+int16_t GlyphOutline::reserveInSteps(uint32_t count, uint32_t step) {
+    const uint32_t room = pointCapacity - pointCount;
+    if (count <= room) return 0;
+    if (step == 0) step = 1;
+    const uint64_t steps = (uint64_t(count - room) + step - 1) / step;
+    return growTo(*this, uint64_t(pointCapacity) + steps * step);
 }
 
 void GlyphOutline::clear() {
@@ -72,34 +88,48 @@ OutlineScaler* SfntFont::newScaler() {
 
 namespace {
 
-// size x value / unitsPerEm, truncated toward zero. The product is taken in 64 bits; a quotient beyond the
-// 32-bit range (a huge size over a tiny em) is clamped to it rather than wrapped.
-inline int32_t scaleValue(int32_t value, int64_t size, int64_t unitsPerEm) {
-    const int64_t q = int64_t(value) * size / unitsPerEm;
-    if (q > INT32_MAX) return INT32_MAX;
-    if (q < INT32_MIN) return INT32_MIN;
-    return int32_t(q);
-}
+__extension__ typedef unsigned __int128 Wide;
+
+// size x value / unitsPerEm, truncated toward zero, for one axis. The division by the em is done as a
+// multiplication by its reciprocal m = floor(2^64 / em) + 1, which is exact here: the magnitude n of
+// size x value is below 2^47, so n x m / 2^64 exceeds n / em by less than 2^-17, less than the 1 / em that
+// separates n / em from the next integer. A quotient beyond the 32-bit range (a huge size over a tiny em)
+// is clamped to it rather than wrapped.
+class AxisScale {
+public:
+    AxisScale(uint16_t size, uint16_t em) : m_size(size), m_one(em == 1) {
+        m_reciprocal = em > 1 ? uint64_t(~uint64_t(0) / em) + 1 : 0;
+    }
+    int32_t operator()(int32_t value) const {
+        const uint64_t magnitude = value < 0 ? 0u - uint64_t(int64_t(value)) : uint64_t(value);
+        const uint64_t n = magnitude * m_size;
+        const uint64_t q = m_one ? n : uint64_t((Wide(n) * m_reciprocal) >> 64);
+        const uint64_t limit = value < 0 ? uint64_t(INT32_MAX) + 1 : uint64_t(INT32_MAX);
+        const uint64_t clamped = q > limit ? limit : q;
+        return value < 0 ? int32_t(0u - uint32_t(clamped)) : int32_t(clamped);
+    }
+
+private:
+    uint64_t m_size;
+    bool m_one;
+    uint64_t m_reciprocal = 0;
+};
 
 // Scales the coordinates the entry's kind uses; false for an unknown kind (the entry is left as it is).
-inline bool scaleEntry(OutlinePoint& p, int64_t xSize, int64_t ySize, int64_t em) {
-    switch (p.kind) {
-        case kOutlineCubic:
-            p.cx2 = scaleValue(p.cx2, xSize, em);
-            p.cy2 = scaleValue(p.cy2, ySize, em);
-            [[fallthrough]];
-        case kOutlineQuadratic:
-            p.cx1 = scaleValue(p.cx1, xSize, em);
-            p.cy1 = scaleValue(p.cy1, ySize, em);
-            [[fallthrough]];
-        case kOutlineMove:
-        case kOutlineLine:
-            p.x = scaleValue(p.x, xSize, em);
-            p.y = scaleValue(p.y, ySize, em);
-            return true;
-        default:
-            return false;
+inline bool scaleEntry(OutlinePoint& p, const AxisScale& sx, const AxisScale& sy) {
+    const int32_t kind = p.kind;
+    if (uint32_t(kind) > uint32_t(kOutlineQuadratic)) return false;
+    p.x = sx(p.x);
+    p.y = sy(p.y);
+    if (kind >= kOutlineCubic) {  // the first control point: cubic and quadratic curves
+        p.cx1 = sx(p.cx1);
+        p.cy1 = sy(p.cy1);
+        if (kind == kOutlineCubic) {
+            p.cx2 = sx(p.cx2);
+            p.cy2 = sy(p.cy2);
+        }
     }
+    return true;
 }
 
 }  // namespace
@@ -108,14 +138,14 @@ int16_t PlainScaler::scaleOutline(GlyphOutline& source, GlyphOutline* destinatio
     if (source.contourCount >= kMaxOutlineContours) return KORV_FAIL(kFontDataError);
     // A record whose em is 0 cannot be divided by; no coordinate can be scaled.
     if (unitsPerEm == 0) return KORV_FAIL(kFontDataError);
-    const int64_t em = unitsPerEm;
+    const AxisScale sx(xPpem, unitsPerEm), sy(yPpem, unitsPerEm);
     int16_t status = 0;
 
     if (!destination || destination == &source) {
         OutlinePoint* p = source.points;
         OutlinePoint* end = p + source.pointCount;
         for (; p < end; ++p)
-            if (!scaleEntry(*p, xPpem, yPpem, em)) status = KORV_FAIL(int16_t(kNoCharMap));
+            if (!scaleEntry(*p, sx, sy)) status = KORV_FAIL(int16_t(kNoCharMap));
         return status;
     }
 
@@ -135,7 +165,7 @@ int16_t PlainScaler::scaleOutline(GlyphOutline& source, GlyphOutline* destinatio
         OutlinePoint* out = destination->points + destination->pointCount;
         for (uint32_t i = 0; i < count; ++i) {
             out[i] = source.points[first + i];
-            if (!scaleEntry(out[i], xPpem, yPpem, em)) status = KORV_FAIL(int16_t(kNoCharMap));
+            if (!scaleEntry(out[i], sx, sy)) status = KORV_FAIL(int16_t(kNoCharMap));
         }
         destination->pointCount += count;
         destination->contourStart[destination->contourCount] = destination->pointCount - count;

@@ -38,6 +38,9 @@ struct GlyphOutline {
     // Room for `count` more entries: grows the array by max(growth, count) entries when it is full
     // (a new array, the used entries moved, the old one freed). 0 or kOutOfMemory.
     [[nodiscard]] int16_t reserve(uint32_t count, uint32_t growth = kOutlineGrowthPoints);
+    // Room for `count` more entries appended one at a time, growing by `step` entries whenever the array is
+    // full: the same capacity, reached in one allocation. 0 or kOutOfMemory.
+    [[nodiscard]] int16_t reserveInSteps(uint32_t count, uint32_t step = kOutlineGrowthPoints);
     // Empties the record (no contours, no points), keeping its array.
     void clear();
     // Frees the point array (the record itself is the owner's).

@@ -41,15 +41,15 @@ constexpr uint16_t kScaledComponentOffset = 0x0800;
 
 constexpr uint32_t kGlyphHeaderSize = 10;
 
-// Coordinate bytes per point by its six flag bits: low nibble for x (1 when short, 0 when "same", else 2),
-// high nibble for y (bits 2 and 5 likewise).
-constexpr uint8_t coordinateBytes(unsigned f) {
-    const unsigned x = (f & kXShort) ? 1 : (f & kXSameOrPositive) ? 0 : 2;
-    const unsigned y = (f & kYShort) ? 1 : (f & kYSameOrPositive) ? 0 : 2;
-    return uint8_t(x | (y << 4));
+// Coordinate bytes per point by its six flag bits, x in the low 32 bits and y in the high 32 bits (so that
+// runs add up in one sum): x 1 when short, 0 when "same", else 2; y likewise with bits 2 and 5.
+constexpr uint64_t coordinateBytes(unsigned f) {
+    const uint64_t x = (f & kXShort) ? 1 : (f & kXSameOrPositive) ? 0 : 2;
+    const uint64_t y = (f & kYShort) ? 1 : (f & kYSameOrPositive) ? 0 : 2;
+    return x | (y << 32);
 }
 struct CoordinateTable {
-    uint8_t bytes[64];
+    uint64_t bytes[64];
     constexpr CoordinateTable() : bytes() {
         for (unsigned f = 0; f < 64; ++f) bytes[f] = coordinateBytes(f);
     }
@@ -75,10 +75,96 @@ inline int32_t fromWide(int64_t sum) {
     return clampToInt32(sum >> 10);
 }
 
-// The header of one glyph: its contour count and box, in font units.
+// How a flag's two bits for one axis (short, same-or-positive) read a delta: all-ones masks selecting the
+// one-byte value, its negation, or the 16-bit value, and the bytes used.
+struct DeltaForm {
+    uint32_t narrow;  // the one-byte value
+    uint32_t negate;  // ... negated
+    uint32_t wide;    // the 16-bit value
+    uint32_t bytes;
+};
+constexpr DeltaForm deltaForm(bool isShort, bool sameOrPositive) {
+    if (isShort) return {~0u, sameOrPositive ? 0u : ~0u, 0u, 1u};
+    return sameOrPositive ? DeltaForm{0u, 0u, 0u, 0u} : DeltaForm{0u, 0u, ~0u, 2u};
+}
+struct DeltaTable {
+    DeltaForm x[64], y[64];
+    constexpr DeltaTable() : x(), y() {
+        for (unsigned f = 0; f < 64; ++f) {
+            x[f] = deltaForm(f & kXShort, f & kXSameOrPositive);
+            y[f] = deltaForm(f & kYShort, f & kYSameOrPositive);
+        }
+    }
+};
+constexpr DeltaTable kDeltaForms;
+
+// One coordinate delta without a branch. Both bytes at `p` must be readable; `p` moves past the bytes the
+// delta used.
+inline uint32_t delta(const DeltaForm& form, const uint8_t*& p) {
+    const uint32_t b0 = p[0];
+    const uint32_t wide = uint32_t(int32_t(int16_t(uint16_t((b0 << 8) | p[1]))));
+    const uint32_t narrow = (b0 ^ form.negate) - form.negate;  // +b0 or -b0
+    p += form.bytes;
+    return (narrow & form.narrow) | (wide & form.wide);
+}
+
+// One glyph's bytes and header (contour count and box, in font units); length 0 for an empty glyph.
 struct GlyphHeader {
+    const uint8_t* bytes = nullptr;
+    uint32_t length = 0;
     int16_t numberOfContours = 0;
     int16_t xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+};
+
+// A simple glyph whose contour ends and flags are in the loader, with its coordinate runs: x from `xp`, y
+// from `yp`, both inside the glyph's bytes, which end at `end`.
+struct SimpleGlyph {
+    const uint8_t* xp = nullptr;
+    const uint8_t* yp = nullptr;
+    const uint8_t* end = nullptr;
+    uint32_t firstPoint = 0;
+    uint32_t points = 0;
+};
+
+// Reads a simple glyph's points one after the other: x and y in 26.6, x moved by `shift`.
+class CoordinateReader {
+public:
+    // The points start from (x0, y0) (26.6) instead of the origin.
+    explicit CoordinateReader(const SimpleGlyph& g, int32_t x0 = 0, int32_t y0 = 0)
+        : m_xp(g.xp), m_yp(g.yp), m_end(g.end), m_x(uint32_t(x0)), m_y(uint32_t(y0)) {}
+
+    void next(GlyphLoaderPoint& point) { next(point.flags, point.x, point.y); }
+    void next(uint32_t f, int32_t& x, int32_t& y) {
+        if (m_end - m_yp >= 2) {
+            // Two bytes remain after the y cursor (and so after the x cursor, which is below it): both
+            // bytes at each cursor can be read whatever the flag says, and the delta is chosen without a
+            // branch.
+            m_x += delta(kDeltaForms.x[f], m_xp) << 6;
+            m_y += delta(kDeltaForms.y[f], m_yp) << 6;
+        } else {  // the last points, at the end of the glyph
+            m_x += slowDelta(f & kXShort, f & kXSameOrPositive, m_xp) << 6;
+            m_y += slowDelta(f & kYShort, f & kYSameOrPositive, m_yp) << 6;
+        }
+        x = int32_t(m_x);
+        y = int32_t(m_y);
+    }
+
+private:
+    static uint32_t slowDelta(uint32_t isShort, uint32_t sameOrPositive, const uint8_t*& p) {
+        if (isShort) {
+            const uint32_t d = *p++;
+            return sameOrPositive ? d : 0u - d;
+        }
+        if (sameOrPositive) return 0;
+        const uint32_t d = uint32_t(int32_t(int16_t(loadU16(p))));
+        p += 2;
+        return d;
+    }
+
+    const uint8_t* m_xp;
+    const uint8_t* m_yp;
+    const uint8_t* m_end;
+    uint32_t m_x, m_y;  // wrap on hostile data rather than overflow
 };
 
 // One top-level load: reads a glyph and, recursively, its components into the loader record.
@@ -89,15 +175,19 @@ public:
         m_depthLimit = fontDepth < kMaxCompositeDepth ? fontDepth : kMaxCompositeDepth;
     }
 
-    [[nodiscard]] int16_t load(uint32_t glyph, GlyphHeader& header);
+    // The glyph's bytes through 'loca' and its header.
+    [[nodiscard]] int16_t readGlyph(uint32_t glyph, GlyphHeader& header) const;
+    // Loads a glyph whose header has been read, with its points, into the loader; a simple glyph's points
+    // are moved by (dx, dy) as they are read.
+    [[nodiscard]] int16_t load(const GlyphHeader& header, int32_t dx = 0, int32_t dy = 0);
+    // Checks a simple glyph's structure and reads its contour ends and flags into the loader; the
+    // coordinates are left for the caller.
+    [[nodiscard]] int16_t readSimple(const GlyphHeader& header, SimpleGlyph& simple);
 
     uint32_t pointCount = 0;  // points in the loader record
 
 private:
-    [[nodiscard]] int16_t loadSimple(const uint8_t* glyph, uint32_t length, int16_t contours);
-    [[nodiscard]] int16_t loadComposite(const uint8_t* glyph, uint32_t length);
-    // The glyph's bytes through 'loca': length 0 for an empty glyph.
-    [[nodiscard]] int16_t glyphBytes(uint32_t glyph, const uint8_t*& bytes, uint32_t& length) const;
+    [[nodiscard]] int16_t loadComposite(const GlyphHeader& header);
 
     const TrueTypeFont& m_font;
     GlyphLoader& m_loader;
@@ -105,7 +195,8 @@ private:
     uint32_t m_componentsVisited = 0;
 };
 
-int16_t GlyphAssembly::glyphBytes(uint32_t glyph, const uint8_t*& bytes, uint32_t& length) const {
+int16_t GlyphAssembly::readGlyph(uint32_t glyph, GlyphHeader& header) const {
+    header = GlyphHeader{};
     const LocaTable& loca = m_font.loca;
     uint32_t start, end;
     if (loca.indexToLocFormat != 0) {
@@ -120,36 +211,42 @@ int16_t GlyphAssembly::glyphBytes(uint32_t glyph, const uint8_t*& bytes, uint32_
     // 'loca' has been checked for offsets that run backwards and glyphs longer than 65536 bytes; a glyph of
     // exactly 65536 bytes keeps its full length here (in 16 bits it would read as empty).
     if (end < start || end - start > 0x10000) return KORV_FAIL(kFontDataError);
-    length = end - start;
-    if (length == 0) {
-        bytes = nullptr;
-        return 0;
-    }
-    if (uint64_t(m_font.glyfOffset) + end > m_font.dataSize) return KORV_FAIL(kFontDataError);
-    bytes = m_font.data + m_font.glyfOffset + start;
-    return 0;
-}
-
-int16_t GlyphAssembly::load(uint32_t glyph, GlyphHeader& header) {
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    if (const int16_t status = glyphBytes(glyph, bytes, length)) return status;
-    header = GlyphHeader{};
+    const uint32_t length = end - start;
     if (length == 0) return 0;
+    if (uint64_t(m_font.glyfOffset) + end > m_font.dataSize) return KORV_FAIL(kFontDataError);
     if (length < kGlyphHeaderSize) return KORV_FAIL(kFontDataError);
+    const uint8_t* bytes = m_font.data + m_font.glyfOffset + start;
+    header.bytes = bytes;
+    header.length = length;
     header.numberOfContours = int16_t(loadU16(bytes));
     header.xMin = int16_t(loadU16(bytes + 2));
     header.yMin = int16_t(loadU16(bytes + 4));
     header.xMax = int16_t(loadU16(bytes + 6));
     header.yMax = int16_t(loadU16(bytes + 8));
-    if (header.numberOfContours > 0) return loadSimple(bytes, length, header.numberOfContours);
-    if (header.numberOfContours == -1) return loadComposite(bytes, length);
-    return KORV_FAIL(kFontDataError);
+    // numberOfContours: above 0 a simple glyph, -1 a composite; nothing else is a glyph.
+    if (header.numberOfContours == 0 || header.numberOfContours < -1) return KORV_FAIL(kFontDataError);
+    return 0;
 }
 
-int16_t GlyphAssembly::loadSimple(const uint8_t* glyph, uint32_t length, int16_t contours) {
+int16_t GlyphAssembly::load(const GlyphHeader& header, int32_t dx, int32_t dy) {
+    if (header.length == 0) return 0;
+    if (header.numberOfContours < 0) return loadComposite(header);
+    SimpleGlyph simple;
+    if (const int16_t status = readSimple(header, simple)) return status;
+    // Deltas: both coordinate runs are inside the glyph. The sums wrap in 32 bits (26.6) on hostile data
+    // rather than overflow; real coordinates are 16-bit values.
+    CoordinateReader reader(simple, dx, dy);
+    GlyphLoaderPoint* const out = m_loader.points + simple.firstPoint;
+    for (uint32_t i = 0; i < simple.points; ++i) reader.next(out[i]);
+    pointCount = simple.firstPoint + simple.points;
+    return 0;
+}
+
+int16_t GlyphAssembly::readSimple(const GlyphHeader& header, SimpleGlyph& simple) {
     GlyphLoader& loader = m_loader;
-    const uint32_t contourCount = uint32_t(contours);
+    const uint8_t* const glyph = header.bytes;
+    const uint32_t length = header.length;
+    const uint32_t contourCount = uint32_t(header.numberOfContours);
     // The contour ends and the instruction length must be there.
     if (kGlyphHeaderSize + 2 * contourCount + 2 > length) return KORV_FAIL(kFontDataError);
     // The loader counts contours in 16 bits.
@@ -178,63 +275,44 @@ int16_t GlyphAssembly::loadSimple(const uint8_t* glyph, uint32_t length, int16_t
     if (instructionLength > uint32_t(end - p)) return KORV_FAIL(kFontDataError);
     p += instructionLength;
 
-    // Flags, with the coordinate bytes they call for counted on the way.
+    // Flags, with the coordinate bytes they call for counted on the way (x in the low half of the sum,
+    // y in the high half).
     GlyphLoaderPoint* const out = loader.points + firstPoint;
-    uint32_t xBytes = 0, yBytes = 0;
+    uint64_t bytes = 0;
     for (uint32_t i = 0; i < points;) {
         if (p == end) return KORV_FAIL(kFontDataError);
         const uint8_t f = *p++;
         const uint8_t kept = f & kKeptFlags;
-        const uint32_t sizes = kCoordinateBytes.bytes[kept];
-        uint32_t run = 1;
-        if (f & kRepeat) {
-            if (p == end) return KORV_FAIL(kFontDataError);
-            run += *p++;
-            if (run > points - i) return KORV_FAIL(kFontDataError);  // a repeat past the last point
+        out[i++].flags = kept;
+        if (!(f & kRepeat)) {
+            bytes += kCoordinateBytes.bytes[kept];
+            continue;
         }
-        xBytes += run * (sizes & 0x0F);
-        yBytes += run * (sizes >> 4);
-        for (uint32_t r = 0; r < run; ++r) out[i++].flags = kept;
+        if (p == end) return KORV_FAIL(kFontDataError);
+        const uint32_t repeats = *p++;
+        if (repeats > points - i) return KORV_FAIL(kFontDataError);  // a repeat past the last point
+        bytes += uint64_t(repeats + 1) * kCoordinateBytes.bytes[kept];
+        for (uint32_t r = 0; r < repeats; ++r) out[i++].flags = kept;
     }
-    if (uint64_t(xBytes) + yBytes > uint64_t(end - p)) return KORV_FAIL(kFontDataError);
+    const uint64_t xBytes = uint32_t(bytes), yBytes = bytes >> 32;
+    if (xBytes + yBytes > uint64_t(end - p)) return KORV_FAIL(kFontDataError);
 
-    // Deltas: both coordinate runs are inside the glyph, so no further bound is needed. The sums wrap in
-    // 32 bits (26.6) on hostile data rather than overflow; real coordinates are 16-bit values.
-    const uint8_t* xp = p;
-    const uint8_t* yp = p + xBytes;
-    uint32_t x = 0, y = 0;
-    for (uint32_t i = 0; i < points; ++i) {
-        const uint8_t f = out[i].flags;
-        if (f & kXShort) {
-            const uint32_t d = *xp++;
-            x += (f & kXSameOrPositive) ? d : 0u - d;
-        } else if (!(f & kXSameOrPositive)) {
-            x += uint32_t(int32_t(int16_t(loadU16(xp))));
-            xp += 2;
-        }
-        if (f & kYShort) {
-            const uint32_t d = *yp++;
-            y += (f & kYSameOrPositive) ? d : 0u - d;
-        } else if (!(f & kYSameOrPositive)) {
-            y += uint32_t(int32_t(int16_t(loadU16(yp))));
-            yp += 2;
-        }
-        out[i].x = int32_t(x << 6);
-        out[i].y = int32_t(y << 6);
-    }
-
-    loader.contourCount = int16_t(loader.contourCount + int32_t(contourCount));
-    pointCount = firstPoint + points;
+    loader.contourCount = int16_t(contourTotal);
+    simple.xp = p;
+    simple.yp = p + xBytes;
+    simple.end = end;
+    simple.firstPoint = firstPoint;
+    simple.points = points;
     return 0;
 }
 
-int16_t GlyphAssembly::loadComposite(const uint8_t* glyph, uint32_t length) {
+int16_t GlyphAssembly::loadComposite(const GlyphHeader& header) {
     GlyphLoader& loader = m_loader;
     // Our own depth bound besides the font's: a glyph that includes itself stops here.
     if (loader.depth >= int32_t(m_depthLimit)) return KORV_FAIL(kFontDataError);
     loader.depth = int16_t(loader.depth + 1);
 
-    ByteReader reader(glyph + kGlyphHeaderSize, length - kGlyphHeaderSize);
+    ByteReader reader(header.bytes + kGlyphHeaderSize, header.length - kGlyphHeaderSize);
     const uint32_t firstPoint = pointCount;
     uint32_t components = 0;
     uint16_t flags;
@@ -273,7 +351,13 @@ int16_t GlyphAssembly::loadComposite(const uint8_t* glyph, uint32_t length) {
 
         const uint32_t childFirst = pointCount;
         GlyphHeader childHeader;
-        if (const int16_t status = load(child, childHeader)) return status;
+        if (const int16_t status = readGlyph(child, childHeader)) return status;
+        // The most common component, a simple glyph placed by an offset alone, is moved as it is read.
+        if (!transformed && (flags & kArgsAreXYValues) && childHeader.numberOfContours > 0) {
+            if (const int16_t status = load(childHeader, arg1 * 64, arg2 * 64)) return status;
+            continue;
+        }
+        if (const int16_t status = load(childHeader)) return status;
         GlyphLoaderPoint* const points = loader.points;
 
         if (transformed) {
@@ -321,81 +405,177 @@ int16_t GlyphAssembly::loadComposite(const uint8_t* glyph, uint32_t length) {
     return 0;
 }
 
-// Appends entries to an outline, growing it by kOutlineGrowthPoints entries whenever it is full.
-class OutlineWriter {
-public:
-    explicit OutlineWriter(GlyphOutline& outline) : m_outline(outline) {}
-
-    [[nodiscard]] bool move(int32_t x, int32_t y) { return put(kOutlineMove, x, y); }
-    [[nodiscard]] bool line(int32_t x, int32_t y) { return put(kOutlineLine, x, y); }
-    [[nodiscard]] bool quad(int32_t cx, int32_t cy, int32_t x, int32_t y) {
-        if (!room()) return false;
-        OutlinePoint& p = m_outline.points[m_outline.pointCount++];
-        p.kind = kOutlineQuadratic;
-        p.x = x;
-        p.y = y;
-        p.cx1 = cx;
-        p.cy1 = cy;
-        return true;
-    }
-
-private:
-    bool room() {
-        return m_outline.pointCount < m_outline.pointCapacity ||
-               m_outline.reserve(1, kOutlineGrowthPoints) == 0;
-    }
-    bool put(int32_t kind, int32_t x, int32_t y) {
-        if (!room()) return false;
-        OutlinePoint& p = m_outline.points[m_outline.pointCount++];
-        p.kind = kind;
-        p.x = x;
-        p.y = y;
-        return true;
-    }
-    GlyphOutline& m_outline;
-};
-
+// Halfway between two coordinates, rounded down. The sum wraps in 32 bits like the coordinates themselves
+// (real coordinates are far below 2^30).
 inline int32_t midpoint(int32_t a, int32_t b) {
-    return int32_t((int64_t(a) + b) / 2);
+    return int32_t(uint32_t(a) + uint32_t(b)) >> 1;
 }
 
-// One TrueType contour (points first..last of the loader) as an outline contour. It starts at the first
-// point when that is on the curve, else at the last when that is, else halfway between them; each on-curve
-// point is a line, each off-curve point the control point of a quadratic curve that ends at the next point
-// when on the curve, else halfway to it; the contour closes back to its start.
-bool writeContour(OutlineWriter& w, const GlyphLoaderPoint* pts, uint32_t first, uint32_t last,
-                  int32_t shift) {
+// How one TrueType contour becomes an outline contour: it starts at the first point when that is on the
+// curve, else at the last when that is, else halfway between them; each on-curve point is a line, each
+// off-curve point the control point of a quadratic curve that ends at the next point when that is on the
+// curve, else halfway to it; the contour closes back to its start.
+//
+// The points that follow the start in that walk ("walked" points: first + 1..last, first..last - 1 or
+// first..last) each end a segment when on the curve or after an off-curve point: with the move and the
+// closing entry, that is the contour's entry count. The record makes room for them before they are written,
+// without a branch per point.
+inline uint32_t contourEntries(const GlyphLoaderPoint* pts, uint32_t from, uint32_t to) {
+    uint32_t entries = 2;
+    uint32_t previousOn = 1;  // the start is on the curve
+    for (uint32_t q = from; q <= to; ++q) {
+        const uint32_t on = pts[q].flags & kOnCurve;
+        entries += on | (previousOn ^ 1);
+        previousOn = on;
+    }
+    return entries;
+}
+
+// Writes the entries after a contour's move, one walked point at a time, into room reserved for them.
+class SegmentWriter {
+public:
+    explicit SegmentWriter(OutlinePoint* out) : m_out(out) {}
+
+    // The first walked point when the contour starts elsewhere than at it, off the curve.
+    void startWithControl(int32_t x, int32_t y) {
+        m_cx = x;
+        m_cy = y;
+        m_control = 1;
+    }
+    void point(int32_t x, int32_t y, uint32_t on) {
+        const int32_t onMask = -int32_t(on);
+        // On the curve: a line or a curve to the point; off it: a curve to halfway from the pending control
+        // point, written but kept only when there is one.
+        m_out->kind = kOutlineLine + 2 * int32_t(m_control);
+        m_out->x = (x & onMask) | (midpoint(m_cx, x) & ~onMask);
+        m_out->y = (y & onMask) | (midpoint(m_cy, y) & ~onMask);
+        m_out->cx1 = m_cx;
+        m_out->cy1 = m_cy;
+        m_out += on | m_control;
+        m_cx = (x & ~onMask) | (m_cx & onMask);
+        m_cy = (y & ~onMask) | (m_cy & onMask);
+        m_control = on ^ 1;
+    }
+    void close(int32_t sx, int32_t sy) {
+        m_out->kind = kOutlineLine + 2 * int32_t(m_control);
+        m_out->x = sx;
+        m_out->y = sy;
+        m_out->cx1 = m_cx;
+        m_out->cy1 = m_cy;
+    }
+    // Past the closing entry.
+    const OutlinePoint* end() const { return m_out + 1; }
+
+private:
+    OutlinePoint* m_out;
+    int32_t m_cx = 0, m_cy = 0;
+    uint32_t m_control = 0;
+};
+
+// Opens contour `first`..`last` in the record with room for its entries; false when out of memory. A
+// contour of n points has at most n + 2 entries; only when the record has less room than that are they
+// counted exactly, so that it grows just as it would entry by entry.
+inline bool openContour(GlyphOutline& o, const GlyphLoaderPoint* pts, uint32_t first, uint32_t last) {
+    o.contourStart[o.contourCount] = o.pointCount;
+    if (o.pointCapacity - o.pointCount >= last - first + 3) return true;
+    const uint32_t onFirst = pts[first].flags & kOnCurve;
+    const uint32_t onLast = pts[last].flags & kOnCurve;
+    const uint32_t entries =
+        onFirst ? contourEntries(pts, first + 1, last) : contourEntries(pts, first, onLast ? last - 1 : last);
+    return o.reserveInSteps(entries) == 0;
+}
+
+// Writes the contour's move and counts the contour, whose last entry the segment writer has closed.
+inline void closeContour(GlyphOutline& o, const SegmentWriter& w, int32_t sx, int32_t sy) {
+    OutlinePoint& move = o.points[o.pointCount];
+    move.kind = kOutlineMove;
+    move.x = sx;
+    move.y = sy;
+    o.pointCount = uint32_t(w.end() - o.points);
+    o.contourCount += 1;
+    o.contourStart[o.contourCount] = o.pointCount;
+}
+
+// Contours from the points in the loader (composites), x moved by `shift`.
+bool writeContours(GlyphOutline& o, const GlyphLoader& loader, int32_t shift) {
+    const GlyphLoaderPoint* pts = loader.points;
     auto px = [&](uint32_t i) { return int32_t(uint32_t(pts[i].x) + uint32_t(shift)); };
-    int32_t sx, sy;
-    uint32_t i = first, stop = last;
-    if (pts[first].flags & kOnCurve) {
-        sx = px(first);
-        sy = pts[first].y;
-        i = first + 1;
-    } else if (pts[last].flags & kOnCurve) {
-        sx = px(last);
-        sy = pts[last].y;
-        stop = last - 1;
-    } else {
-        sx = midpoint(px(first), px(last));
-        sy = midpoint(pts[first].y, pts[last].y);
-    }
-    if (!w.move(sx, sy)) return false;
-    bool control = false;
-    int32_t cx = 0, cy = 0;
-    for (; i <= stop; ++i) {
-        const int32_t x = px(i), y = pts[i].y;
-        if (pts[i].flags & kOnCurve) {
-            if (!(control ? w.quad(cx, cy, x, y) : w.line(x, y))) return false;
-            control = false;
+    uint32_t first = 0;
+    for (int32_t c = 0; c < loader.contourCount; ++c) {
+        const uint32_t last = loader.contourEnds[c];
+        if (!openContour(o, pts, first, last)) return false;
+        SegmentWriter w(o.points + o.pointCount + 1);
+        int32_t sx, sy;
+        if (pts[first].flags & kOnCurve) {
+            sx = px(first);
+            sy = pts[first].y;
+            for (uint32_t q = first + 1; q <= last; ++q) w.point(px(q), pts[q].y, pts[q].flags & kOnCurve);
         } else {
-            if (control && !w.quad(cx, cy, midpoint(cx, x), midpoint(cy, y))) return false;
-            cx = x;
-            cy = y;
-            control = true;
+            w.startWithControl(px(first), pts[first].y);
+            const bool onLast = pts[last].flags & kOnCurve;
+            for (uint32_t q = first + 1; q < last; ++q) w.point(px(q), pts[q].y, pts[q].flags & kOnCurve);
+            if (onLast) {
+                sx = px(last);
+                sy = pts[last].y;
+            } else {
+                if (last != first) w.point(px(last), pts[last].y, 0);
+                sx = midpoint(px(first), px(last));
+                sy = midpoint(pts[first].y, pts[last].y);
+            }
         }
+        w.close(sx, sy);
+        closeContour(o, w, sx, sy);
+        first = last + 1;
     }
-    return control ? w.quad(cx, cy, sx, sy) : w.line(sx, sy);
+    return true;
+}
+
+// Contours straight from a simple glyph's coordinates, x moved by `shift`: one pass over the points instead
+// of one to read them into the loader and one to write the entries (the loader keeps the glyph's flags and
+// contour ends; its point coordinates are not filled).
+bool writeSimpleContours(GlyphOutline& o, const GlyphLoader& loader, const SimpleGlyph& simple,
+                         int32_t shift) {
+    const GlyphLoaderPoint* pts = loader.points;
+    CoordinateReader reader(simple, shift);
+    uint32_t first = simple.firstPoint;
+    for (int32_t c = 0; c < loader.contourCount; ++c) {
+        const uint32_t last = loader.contourEnds[c];
+        if (!openContour(o, pts, first, last)) return false;
+        SegmentWriter w(o.points + o.pointCount + 1);
+        int32_t fx, fy, x, y, sx, sy;
+        reader.next(pts[first].flags, fx, fy);
+        if (pts[first].flags & kOnCurve) {
+            sx = fx;
+            sy = fy;
+            for (uint32_t q = first + 1; q <= last; ++q) {
+                const uint32_t f = pts[q].flags;
+                reader.next(f, x, y);
+                w.point(x, y, f & kOnCurve);
+            }
+        } else {
+            w.startWithControl(fx, fy);
+            for (uint32_t q = first + 1; q < last; ++q) {
+                const uint32_t f = pts[q].flags;
+                reader.next(f, x, y);
+                w.point(x, y, f & kOnCurve);
+            }
+            x = fx;
+            y = fy;
+            if (last != first) reader.next(pts[last].flags, x, y);
+            if (pts[last].flags & kOnCurve) {
+                sx = x;
+                sy = y;
+            } else {
+                if (last != first) w.point(x, y, 0);
+                sx = midpoint(fx, x);
+                sy = midpoint(fy, y);
+            }
+        }
+        w.close(sx, sy);
+        closeContour(o, w, sx, sy);
+        first = last + 1;
+    }
+    return true;
 }
 
 }  // namespace
@@ -414,9 +594,14 @@ int16_t TrueTypeFont::getGlyphOutline(uint32_t glyph, GlyphWork& work, GlyphOutl
     loader.advance = int32_t(advanceWidth) * 64;
     loader.leftSideBearing = int32_t(sideBearing) * 64;
 
+    // A simple glyph is read straight into the outline; a composite is assembled in the loader first.
     GlyphAssembly assembly(*this, loader);
     GlyphHeader header;
-    if (const int16_t status = assembly.load(glyph, header)) return status;
+    if (const int16_t status = assembly.readGlyph(glyph, header)) return status;
+    const bool simple = header.length && header.numberOfContours > 0;
+    SimpleGlyph simpleGlyph;
+    if (const int16_t status = simple ? assembly.readSimple(header, simpleGlyph) : assembly.load(header))
+        return status;
 
     outline.advance = loader.advance;
     outline.sideBearing = loader.leftSideBearing;
@@ -430,21 +615,9 @@ int16_t TrueTypeFont::getGlyphOutline(uint32_t glyph, GlyphWork& work, GlyphOutl
     }
     if (uint32_t(loader.contourCount) + outline.contourCount > kMaxTrueTypeContours)
         return KORV_FAIL(kFontDataError);
-
-    OutlineWriter writer(outline);
-    uint32_t first = 0;
-    for (int32_t c = 0; c < loader.contourCount; ++c) {
-        const uint32_t last = loader.contourEnds[c];
-        outline.contourStart[outline.contourCount] = outline.pointCount;
-        if (!writeContour(writer, loader.points, first, last, shift)) {
-            outline.pointCount = outline.contourStart[outline.contourCount];  // drop the unfinished contour
-            return KORV_FAIL(int16_t(kOutOfMemory));
-        }
-        outline.contourCount += 1;
-        outline.contourStart[outline.contourCount] = outline.pointCount;
-        first = last + 1;
-    }
-    return 0;
+    const bool written = simple ? writeSimpleContours(outline, loader, simpleGlyph, shift)
+                                : writeContours(outline, loader, shift);
+    return written ? 0 : KORV_FAIL(int16_t(kOutOfMemory));
 }
 
 int16_t TrueTypeFont::getCharOutline(uint32_t code, GlyphWork& work, GlyphOutline& outline) {

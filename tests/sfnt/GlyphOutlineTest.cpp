@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "OutlineText.h"
 
@@ -61,6 +65,12 @@ TEST(GlyphOutlineTest, NewRecordGrowthAndClear) {
     o->pointCount = 380;
     ASSERT_EQ(o->reserve(20), 0);
     EXPECT_EQ(o->pointCapacity, 408u);
+    // Entries appended one at a time grow the array 16 at a time; reserveInSteps reaches the same
+    // capacity at once: 28 free, 61 wanted -> 3 steps of 16 (28 + 48 >= 61).
+    ASSERT_EQ(o->reserveInSteps(28), 0);
+    EXPECT_EQ(o->pointCapacity, 408u);
+    ASSERT_EQ(o->reserveInSteps(61), 0);
+    EXPECT_EQ(o->pointCapacity, 456u);
     // The used entries travelled with every growth.
     for (uint32_t i = 0; i < 256; ++i) {
         ASSERT_EQ(o->points[i].x, int32_t(i));
@@ -68,7 +78,8 @@ TEST(GlyphOutlineTest, NewRecordGrowthAndClear) {
     }
     // An impossible request is out of memory, and the record stays as it was.
     EXPECT_EQ(o->reserve(UINT32_MAX), kOutOfMemory);
-    EXPECT_EQ(o->pointCapacity, 408u);
+    EXPECT_EQ(o->reserveInSteps(UINT32_MAX), kOutOfMemory);
+    EXPECT_EQ(o->pointCapacity, 456u);
 
     o->advance = 5;
     o->contourCount = 3;
@@ -77,7 +88,7 @@ TEST(GlyphOutlineTest, NewRecordGrowthAndClear) {
     EXPECT_EQ(o->contourCount, 0u);
     EXPECT_EQ(o->contourStart[0], 0u);
     EXPECT_EQ(o->advance, 0);
-    EXPECT_EQ(o->pointCapacity, 408u);  // the array is kept
+    EXPECT_EQ(o->pointCapacity, 456u);  // the array is kept
 
     o->freePoints();
     EXPECT_EQ(o->points, nullptr);
@@ -125,6 +136,38 @@ TEST(GlyphOutlineTest, PlainScalerInPlaceAndIntoDestination) {
     huge.setSize(65535, 65535);
     ASSERT_EQ(huge.scaleOutline(*big, nullptr), 0);
     EXPECT_EQ(rawOutlineText(*big), "M 2147483647 -2147483648 Z\n");
+}
+
+// The scaler divides by the em through a reciprocal: every quotient must be the truncating division's.
+TEST(GlyphOutlineTest, PlainScalerIsExactDivision) {
+    std::mt19937 random(12345);
+    const uint16_t ems[] = {1, 2, 3, 7, 16, 1000, 1024, 2000, 2048, 4096, 65521, 65535};
+    const uint16_t sizes[] = {1, 7, 12, 16, 300, 4096, 65535};
+    std::vector<int32_t> values = {
+        0, 1, -1, 63, -63, 64, -64, INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1};
+    for (int i = 0; i < 2000; ++i) values.push_back(int32_t(random()));
+    for (int i = 0; i < 2000; ++i)
+        values.push_back(int32_t(random() % 4194304) - 2097152);  // real 26.6 range
+    OutlinePtr o(newGlyphOutline(1));
+    for (const uint16_t em : ems) {
+        for (const uint16_t size : sizes) {
+            PlainScaler scaler(em);
+            scaler.setSize(size, size);
+            for (size_t i = 0; i < values.size(); i += 2) {
+                o->clear();
+                append(*o, {kOutlineLine, values[i], values[i + 1 < values.size() ? i + 1 : 0], 0, 0, 0, 0});
+                endContour(*o);
+                const OutlinePoint before = o->points[0];
+                ASSERT_EQ(scaler.scaleOutline(*o, nullptr), 0);
+                for (const auto& [scaled, value] :
+                     {std::pair{o->points[0].x, before.x}, std::pair{o->points[0].y, before.y}}) {
+                    int64_t expected = int64_t(value) * size / em;
+                    expected = std::min<int64_t>(INT32_MAX, std::max<int64_t>(INT32_MIN, expected));
+                    ASSERT_EQ(scaled, expected) << value << " x " << size << " / " << em;
+                }
+            }
+        }
+    }
 }
 
 TEST(GlyphOutlineTest, PlainScalerRefusals) {

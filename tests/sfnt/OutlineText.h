@@ -17,7 +17,9 @@ inline std::string raw(int32_t v) {
 inline std::string units(int32_t v) {
     const int64_t value = v;
     const int64_t magnitude = value < 0 ? -value : value;
-    std::string s = (value < 0 ? "-" : "") + std::to_string(magnitude / 64);
+    std::string s;
+    if (value < 0) s += '-';
+    s += std::to_string(magnitude / 64);
     int64_t fraction = magnitude % 64;
     if (fraction) {
         s += '.';
