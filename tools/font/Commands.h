@@ -22,6 +22,10 @@ struct FontOptions {
 [[nodiscard]] int32_t runInfo(SfntFont& font, const FontOptions& options, FILE* out);
 // cmap: every code point 0..0x10FFFF that charToGlyph maps, "U+XXXX<TAB>glyph".
 [[nodiscard]] int32_t runCmap(SfntFont& font, const FontOptions& options, FILE* out);
+// outline: the outline record of glyphs (or character codes), one entry per line (OutlineCommand.cpp).
+[[nodiscard]] int32_t runOutline(SfntFont& font, const FontOptions& options, FILE* out);
+// svg: a sheet of glyphs as SVG (SvgCommand.cpp).
+[[nodiscard]] int32_t runSvg(SfntFont& font, const FontOptions& options, FILE* out);
 
 // The fields of a CFF face that info prints after the shared ones (CffInfo.cpp).
 void printCffInfo(const CffFont& font, FILE* out);

@@ -6,6 +6,8 @@
 //   info   the load status, the kind tag, the counts, one "table TAG offset length" line per table record,
 //          then the head, hhea, maxp and OS/2 fields under their published names ("head.unitsPerEm 2048")
 //   cmap   "U+XXXX<TAB>glyph" for every code point 0..0x10FFFF that the (3,1) character map maps
+//   outline  the outline record of glyphs or character codes, one entry per line (OutlineCommand.cpp)
+//   svg      a sheet of glyphs as SVG (SvgCommand.cpp)
 // Any failure prints "status N" (the library's status: -36 when the file cannot be read, -50 for a face that
 // does not exist or a file that holds no font, -982 for malformed font data, -35 without a (3,1) map) and
 // exits 1; success exits 0. A command line that names no known command or no font exits 2 with the usage.
@@ -33,6 +35,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"info", runInfo, "the face's counts, table records and head, hhea, maxp and OS/2 fields"},
     {"cmap", runCmap, "every mapped code point of the (3,1) character map: U+XXXX<TAB>glyph"},
+    {"outline", runOutline, "[--ppem N] [--char] ID...: the outline entries of glyphs (or codes)"},
+    {"svg", runSvg, "[--ppem N] [--glyphs A-B | --text S] [--points] [-o OUT.svg]: a sheet of glyphs"},
 };
 
 void printUsage(FILE* out) {
