@@ -34,17 +34,16 @@ constexpr int32_t kOpEndChar = 14;
 // The bottom ghost-stem width: -21 units.
 constexpr int32_t kBottomGhostWidth = -21 * kOne;
 
-// Byte classes of the tokenizer.
+// Byte classes of the tokenizer, numbered in the order of their frequency in real charstrings.
 enum ByteClass : uint8_t {
-    kClassOperator,   // 0..31 but the four below: reported to the caller
-    kClassCallSubr,   // 10
-    kClassReturn,     // 11
-    kClassShortInt,   // 28: i16 follows
-    kClassCallGsubr,  // 29
-    kClassSmallInt,   // 32..246: b - 139
-    kClassPositive,   // 247..250: one more byte
-    kClassNegative,   // 251..254: one more byte
-    kClassFixed,      // 255: a 16.16 value follows
+    kClassSmallInt,    // 32..246: b - 139
+    kClassOperator,    // 0..31 but the five below: reported to the caller
+    kClassTwoByteInt,  // 247..254: one more byte
+    kClassCallSubr,    // 10
+    kClassCallGsubr,   // 29
+    kClassReturn,      // 11
+    kClassShortInt,    // 28: i16 follows
+    kClassFixed,       // 255: a 16.16 value follows
 };
 
 constexpr std::array<uint8_t, 256> makeByteClasses() {
@@ -61,10 +60,8 @@ constexpr std::array<uint8_t, 256> makeByteClasses() {
             c = kClassCallGsubr;
         else if (b >= 32 && b <= 246)
             c = kClassSmallInt;
-        else if (b >= 247 && b <= 250)
-            c = kClassPositive;
-        else if (b >= 251 && b <= 254)
-            c = kClassNegative;
+        else if (b >= 247 && b <= 254)
+            c = kClassTwoByteInt;
         else if (b == 255)
             c = kClassFixed;
         classes[size_t(b)] = c;
@@ -101,6 +98,31 @@ uint64_t isqrt64(uint64_t v) {
         bit >>= 2;
     }
     return root;
+}
+
+// Element `i` (< count) of a parsed INDEX, read straight from its offset array (count + 1 offsets of offSize
+// bytes, checked ascending by the parse): the lookup of every subroutine call, kept short.
+inline uint32_t offsetOf(const uint8_t* offsets, uint32_t offSize, uint32_t i) {
+    const uint8_t* p = offsets + size_t(i) * offSize;
+    switch (offSize) {
+        case 1:
+            return p[0];
+        case 2:
+            return loadU16(p);
+        case 3:
+            return (uint32_t(p[0]) << 16) | loadU16(p + 1);
+        default:
+            return loadU32(p);
+    }
+}
+inline bool subroutineBounds(const CffIndex& index, uint32_t i, uint32_t& start, uint32_t& length) {
+    if (!index.offsets || index.offSize < 1 || index.offSize > 4) return false;
+    const uint32_t from = offsetOf(index.offsets, index.offSize, i);
+    const uint32_t to = offsetOf(index.offsets, index.offSize, i + 1);
+    if (from == 0 || to < from) return false;
+    start = index.dataStart + from - 1;
+    length = to - from;
+    return true;
 }
 
 // Points of one drawing operator, computed in 64 bits in locals and committed at the end when all fit.
@@ -231,12 +253,14 @@ struct Type2Operators {
         const int32_t* a = operands(t);
         Pen pen;
         if (int16_t s = begin(t, uint32_t(n), pen)) return s;
-        for (int i = 0; i < n; ++i, horizontal = !horizontal) {
-            if (horizontal)
-                pen.line(a[i], 0);
-            else
-                pen.line(0, a[i]);
+        int i = 0;
+        if (!horizontal) pen.line(0, a[i++]);
+        // Pairs of a horizontal and a vertical line, then a last horizontal one when the count is odd.
+        for (; i + 1 < n; i += 2) {
+            pen.line(a[i], 0);
+            pen.line(0, a[i + 1]);
         }
+        if (i < n) pen.line(a[i], 0);
         return finish(t, pen);
     }
     static int16_t hlineto(T& t) { return alternatingLines(t, true); }
@@ -665,76 +689,80 @@ void Type2Interpreter::closeContour() {
     p->y = startY;
 }
 
-int16_t Type2Interpreter::callSubroutine(const CffSubrIndex* index) {
-    // The number is popped (its integer part, rounded toward minus infinity) and biased.
-    if (stackCount == 0) return KORV_FAIL(kFontDataError);
-    const int64_t number = int64_t(stack[stackBase + --stackCount] >> 6) + (index ? index->bias : 0);
-    if (!index || index->count == 0 || number < 0 || number >= index->count) return KORV_FAIL(kFontDataError);
-    if (m_depth == kType2MaxSubrDepth) return KORV_FAIL(kFontDataError);
-    uint32_t start = 0, length = 0;
-    index->getElement(uint16_t(number), start, length);
-    // The INDEX was parsed inside this table; a view that was not still cannot lead outside it.
-    if (uint64_t(start) + length > cffLength) return KORV_FAIL(kFontDataError);
-    const uint8_t* first = m_cff + start;
-    m_frames[m_depth++] = Frame{m_position, m_end, first};
-    m_position = first;
-    m_end = first + length;
-    return 0;
-}
-
-int32_t Type2Interpreter::nextOperator() {
+int16_t Type2Interpreter::interpret() {
     const uint8_t* p = m_position;
     const uint8_t* end = m_end;
-    int count = stackBase + stackCount;  // 0 between operators: every reporting operator clears the base
-    int32_t op = 0;
+    int count = 0;
+    bool first = true;
     for (;;) {
         if (p == end) {
-            if (m_depth == 0) {
-                op = kOpEndChar;  // a charstring that ends without endchar ends with it
-                break;
+            if (m_depth > 0) {
+                --m_depth;
+                p = m_frames[m_depth].position;
+                end = m_frames[m_depth].end;
+                continue;
             }
-            --m_depth;
-            p = m_frames[m_depth].position;
-            end = m_frames[m_depth].end;
-            continue;
+            // A charstring that ends without endchar ends with it. A width before it is taken below.
+            if (!first) return 0;
+            m_position = p;
+            stackCount = int16_t(count);
+            return takeWidth(kOpEndChar);
         }
         const uint32_t b = *p++;
-        switch (kByteClasses[b]) {
-            case kClassSmallInt:
-                if (count == kType2MaxOperands) goto malformed;
-                stack[count++] = (int32_t(b) - 139) * kOne;
-                continue;
-            case kClassPositive:
-                if (p == end || count == kType2MaxOperands) goto malformed;
-                stack[count++] = ((int32_t(b) - 247) * 256 + *p++ + 108) * kOne;
-                continue;
-            case kClassNegative:
-                if (p == end || count == kType2MaxOperands) goto malformed;
-                stack[count++] = (-(int32_t(b) - 251) * 256 - *p++ - 108) * kOne;
-                continue;
-            case kClassShortInt:
-                if (end - p < 2 || count == kType2MaxOperands) goto malformed;
-                stack[count++] = int32_t(int16_t(loadU16(p))) * kOne;
-                p += 2;
-                continue;
-            case kClassFixed:
-                if (end - p < 4 || count == kType2MaxOperands) goto malformed;
-                stack[count++] = fixedTo26Dot6(int32_t(loadU32(p)));
-                p += 4;
-                continue;
+        const uint32_t byteClass = kByteClasses[b];
+        // The three frequent classes (one-byte integers are most of the bytes, then operators, then
+        // two-byte integers) are tested as plain branches, written as comparisons of order so that the
+        // compiler keeps them so: a jump table here would be an indirect branch per byte, mispredicted at
+        // every change of class. The rare classes share a switch.
+        if (byteClass == kClassSmallInt) {
+            if (count == kType2MaxOperands) goto malformed;
+            stack[count++] = (int32_t(b) - 139) * kOne;
+            continue;
+        }
+        if (byteClass <= kClassOperator) {
+            if (m_budget == 0) goto malformed;
+            --m_budget;
+            m_position = p;
+            m_end = end;
+            stackBase = 0;
+            stackCount = int16_t(count);
+            if (first) {
+                first = false;
+                if (int16_t s = takeWidth(int32_t(b))) return s;
+            }
+            if (b == kOpEndChar) return 0;
+            if (int16_t s = Type2Operators::kOneByte[b].handler(*this)) return s;
+            // The operator may have read on (escape, masks) and leaves operands for the next one (the
+            // arithmetic): the tokenizer goes on from what it left.
+            p = m_position;
+            end = m_end;
+            count = stackBase + stackCount;
+            continue;
+        }
+        if (byteClass <= kClassTwoByteInt) {
+            if (p == end || count == kType2MaxOperands) goto malformed;
+            // 247..250: (b - 247) x 256 + b1 + 108; 251..254: the negative of (b - 251) x 256 + b1 + 108.
+            const int32_t magnitude = int32_t((b - 247) & 3) * 256 + *p++ + 108;
+            stack[count++] = (b >= 251 ? -magnitude : magnitude) * kOne;
+            continue;
+        }
+        switch (byteClass) {
             case kClassCallSubr:
             case kClassCallGsubr: {
-                if (m_budget == 0) goto malformed;
+                // The number is popped (its integer part, rounded toward minus infinity) and biased.
+                const CffSubrIndex* index = byteClass == kClassCallSubr ? localSubrs : globalSubrs;
+                if (m_budget == 0 || count == 0 || !index || m_depth == kType2MaxSubrDepth) goto malformed;
                 --m_budget;
-                m_position = p;
-                m_end = end;
-                stackBase = 0;
-                stackCount = int16_t(count);
-                if (callSubroutine(kByteClasses[b] == kClassCallSubr ? localSubrs : globalSubrs) != 0)
+                const int64_t number = int64_t(stack[--count] >> 6) + index->bias;
+                if (number < 0 || number >= index->count) goto malformed;
+                uint32_t start = 0, length = 0;
+                // The INDEX was parsed inside this table; a view that was not still cannot lead outside it.
+                if (!subroutineBounds(*index, uint32_t(number), start, length) ||
+                    uint64_t(start) + length > cffLength)
                     goto malformed;
-                count = stackCount;
-                p = m_position;
-                end = m_end;
+                m_frames[m_depth++] = Frame{p, end, m_cff + start};
+                p = m_cff + start;
+                end = p + length;
                 continue;
             }
             case kClassReturn:
@@ -744,19 +772,18 @@ int32_t Type2Interpreter::nextOperator() {
                 p = m_frames[m_depth].position;
                 end = m_frames[m_depth].end;
                 continue;
-            default:  // kClassOperator
-                op = int32_t(b);
-                break;
+            case kClassShortInt:
+                if (end - p < 2 || count == kType2MaxOperands) goto malformed;
+                stack[count++] = int32_t(int16_t(loadU16(p))) * kOne;
+                p += 2;
+                continue;
+            default:  // kClassFixed
+                if (end - p < 4 || count == kType2MaxOperands) goto malformed;
+                stack[count++] = fixedTo26Dot6(int32_t(loadU32(p)));
+                p += 4;
+                continue;
         }
-        if (m_budget == 0) goto malformed;
-        --m_budget;
-        break;
     }
-    m_position = p;
-    m_end = end;
-    stackBase = 0;
-    stackCount = int16_t(count);
-    return op;
 
 malformed:
     m_position = p;
@@ -764,6 +791,20 @@ malformed:
     stackBase = 0;
     stackCount = int16_t(count);
     return KORV_FAIL(kFontDataError);
+}
+
+int16_t Type2Interpreter::takeWidth(int32_t op) {
+    // The first operator decides the width: a bottom operand beyond what it takes.
+    const int width = Type2Operators::kOneByte[size_t(op)].width;
+    int64_t advance = int64_t(defaultWidthX) * kOne;
+    if ((width > 0 && stackCount == width) || (width < 0 && (stackCount & 1))) {
+        advance = int64_t(stack[0] & ~(kOne - 1)) + int64_t(nominalWidthX) * kOne;
+        stackBase = 1;
+        --stackCount;
+    }
+    if (!fits(advance)) return KORV_FAIL(kFontDataError);
+    outline->advance = int32_t(advance);
+    return 0;
 }
 
 int16_t Type2Interpreter::run(uint32_t start, uint32_t length, GlyphOutline& glyph, HintRecord* hintRecord) {
@@ -781,7 +822,6 @@ int16_t Type2Interpreter::run(uint32_t start, uint32_t length, GlyphOutline& gly
     m_limit = glyph.points + glyph.pointCapacity;
 
     int16_t status = 0;
-    int32_t op = 0;
     // The charstring must lie inside the CFF table, and the table inside the buffer.
     if (!data || uint64_t(cffOffset) + cffLength > dataSize || uint64_t(start) + length > cffLength) {
         status = KORV_FAIL(kFontDataError);
@@ -789,30 +829,7 @@ int16_t Type2Interpreter::run(uint32_t start, uint32_t length, GlyphOutline& gly
         m_cff = data + cffOffset;
         m_position = m_cff + start;
         m_end = m_position + length;
-        op = nextOperator();
-        if (op < 0) status = int16_t(op);
-    }
-
-    if (status == 0) {
-        // The first operator decides the width: a bottom operand beyond what it takes.
-        const int width = Type2Operators::kOneByte[size_t(op)].width;
-        int64_t advance = int64_t(defaultWidthX) * kOne;
-        if ((width > 0 && stackCount == width) || (width < 0 && (stackCount & 1))) {
-            advance = int64_t(stack[0] & ~(kOne - 1)) + int64_t(nominalWidthX) * kOne;
-            stackBase = 1;
-            --stackCount;
-        }
-        if (fits(advance))
-            glyph.advance = int32_t(advance);
-        else
-            status = KORV_FAIL(kFontDataError);
-    }
-
-    while (status == 0 && op != kOpEndChar) {
-        status = Type2Operators::kOneByte[size_t(op)].handler(*this);
-        if (status != 0) break;
-        op = nextOperator();
-        if (op < 0) status = int16_t(op);
+        status = interpret();
     }
     if (status == 0) {
         status = room(1);

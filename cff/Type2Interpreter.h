@@ -62,8 +62,10 @@ private:
         const uint8_t* start;     // the subroutine's first byte
     };
 
-    int32_t nextOperator();  // the next operator (0..31), or kFontDataError
-    int16_t callSubroutine(const CffSubrIndex* index);
+    // Reads and runs operators from m_position until endchar or the end of the charstring: 0 or a status.
+    int16_t interpret();
+    // Takes the width before the first operator `op`, as the one-byte table's width count says.
+    int16_t takeWidth(int32_t op);
     [[nodiscard]] int16_t grow(uint32_t entries);
     [[nodiscard]] int16_t room(uint32_t entries) {
         return uint32_t(m_limit - cursor) >= entries ? int16_t(0) : grow(entries);
