@@ -226,37 +226,45 @@ void pairedRounds(int rounds) {
                 (unsigned long long)oursFailed, (unsigned long long)ftFailed);
 }
 
+// The slowest single glyphs: a glyph's cost grows with its entries, so the largest glyphs of every face
+// (by entries, found in one pass) are timed over many loads each, and the slowest of them printed.
 void slowestGlyphs(size_t count) {
     Corpus& c = theCorpus();
-    struct Slow {
-        double ns;
+    struct Glyph {
+        uint32_t entries;
         Face* face;
         uint32_t glyph;
+        double ours = 0, theirs = 0;
     };
-    std::vector<Slow> slow;
+    std::vector<Glyph> largest;
+    GlyphOutline& o = c.outline();
     for (auto& f : c.faces) {
         for (uint32_t g = 0; g < f->font->glyphCount; ++g) {
-            const double ns = c.oursGlyph(*f, g, 8);
-            if (slow.size() < count || ns > slow.back().ns) {
-                slow.push_back({ns, f.get(), g});
-                std::sort(slow.begin(), slow.end(), [](const Slow& a, const Slow& b) { return a.ns > b.ns; });
-                if (slow.size() > count) slow.pop_back();
-            }
+            o.clear();
+            if (f->font->getGlyphOutline(g, f->work, o) != 0) continue;
+            largest.push_back({o.pointCount, f.get(), g});
         }
     }
+    const size_t candidates = std::min(largest.size(), 5 * count);
+    std::partial_sort(largest.begin(), largest.begin() + long(candidates), largest.end(),
+                      [](const Glyph& a, const Glyph& b) { return a.entries > b.entries; });
+    largest.resize(candidates);
+    for (Glyph& g : largest) {
+        g.ours = c.oursGlyph(*g.face, g.glyph, 2000);
+        g.theirs = c.freeTypeGlyph(*g.face, g.glyph, 2000);
+    }
+    std::sort(largest.begin(), largest.end(), [](const Glyph& a, const Glyph& b) { return a.ours > b.ours; });
     std::printf(
-        "\nslowest single glyphs of ours (unscaled, ns per load over 2000 loads; FreeType NO_SCALE "
-        "beside)\n");
-    std::printf("%10s %10s %8s %8s %6s  %s\n", "ours ns", "FreeType", "entries", "contours", "glyph", "face");
-    for (const Slow& s : slow) {
-        const double ours = c.oursGlyph(*s.face, s.glyph, 2000);
-        const double theirs = c.freeTypeGlyph(*s.face, s.glyph, 2000);
-        GlyphOutline& o = c.outline();
+        "\nslowest single glyphs of ours among the %zu largest (unscaled, CPU ns per load over 2000 loads)\n",
+        candidates);
+    std::printf("%9s %9s %6s %8s %8s %6s  %s\n", "ours ns", "FreeType", "ratio", "entries", "contours",
+                "glyph", "face");
+    for (size_t i = 0; i < largest.size() && i < count; ++i) {
+        const Glyph& g = largest[i];
         o.clear();
-        const int16_t status = s.face->font->getGlyphOutline(s.glyph, s.face->work, o);
-        std::printf("%10.0f %10.0f %8u %8u %6u  %s%s\n", ours, theirs, o.pointCount, o.contourCount, s.glyph,
-                    s.face->where.c_str(),
-                    status ? (" (status " + std::to_string(status) + ")").c_str() : "");
+        (void)g.face->font->getGlyphOutline(g.glyph, g.face->work, o);
+        std::printf("%9.0f %9.0f %6.2f %8u %8u %6u  %s\n", g.ours, g.theirs, g.theirs / g.ours, o.pointCount,
+                    o.contourCount, g.glyph, g.face->where.c_str());
     }
 }
 
