@@ -1,0 +1,1043 @@
+// The CFF hinting scaler. Per glyph, in the work area:
+//   1. each stem of the hint record is fitted on its own: its width rounded to whole pixels (or to the
+//      standard width of the Private DICT when it is close to it), its edges placed on pixel boundaries, an
+//      edge in an alignment zone on the zone's rounded flat edge; every fitted edge stays within one pixel
+//      of where plain scaling puts it;
+//   2. zone segments: the local highs and lows of the outline that lie in a top or bottom zone become edges
+//      of their own, fitted to the zone (so the flat tops of x, v, w line up whether or not they are hinted);
+//   3. per direction, one table of the glyph's edges (stem edges and, for y, zone segments) sorted by their
+//      position in font units. For each hint mask in force: the edges on alignment zones (anchors) keep
+//      their rows, and the other edges of the stems in force are swept from bottom to top between them so
+//      that the map never folds (order kept, strokes at least a pixel, counters opened where there is room);
+//   4. every coordinate goes through the map of its direction: on an edge in force it takes the edge's fitted
+//      position; on an edge of a stem the mask switches off (a weak edge) that edge's own row, where the edge
+//      lies outside the stems in force and its row keeps the map in order; between two edges in force it
+//      moves by the linear blend of their moves, outside them by the move of the nearest one. Moves are at
+//      most one pixel, so no point moves more than one pixel.
+// docs/hinting.md has the rules in full, with pictures.
+#include "cff/CffHintingScaler.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "cff/CffFont.h"
+
+namespace {
+
+constexpr int64_t kPixel = 64;
+constexpr int32_t kBottomGhostWidth = -21 * 64;  // a stem width of -21 units marks a bottom ghost edge
+
+inline int64_t floorPixel(int64_t v) {
+    return v & ~int64_t(63);
+}
+inline int64_t ceilPixel(int64_t v) {
+    return (v + 63) & ~int64_t(63);
+}
+inline int64_t roundPixel(int64_t v) {
+    return (v + 32) & ~int64_t(63);
+}
+
+inline int32_t clampInt32(int64_t v) {
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return int32_t(v);
+}
+
+// What the plain scaler makes of a 26.6 font-unit value: size x value / unitsPerEm truncated toward zero,
+// clamped to the 32-bit range.
+inline int32_t plainScale(int64_t value, int64_t size, int64_t unitsPerEm) {
+    return clampInt32(value * size / unitsPerEm);
+}
+
+// plainScale for one axis without a division per value: n / em as n x m / 2^64 with m = floor(2^64 / em) + 1,
+// exact for every n below 2^47 (it exceeds n / em by less than 2^-17, less than the 1 / em between n / em
+// and the next integer), and |value| x size is below 2^47.
+__extension__ typedef unsigned __int128 Wide;
+class AxisScale {
+public:
+    void set(int64_t size, int64_t em) {
+        m_size = uint64_t(size);
+        m_one = em == 1;
+        m_reciprocal = em > 1 ? uint64_t(~uint64_t(0) / uint64_t(em)) + 1 : 0;
+    }
+    int32_t operator()(int32_t value) const {
+        const uint64_t magnitude = value < 0 ? 0u - uint64_t(int64_t(value)) : uint64_t(value);
+        const uint64_t n = magnitude * m_size;
+        const uint64_t q = m_one ? n : uint64_t((Wide(n) * m_reciprocal) >> 64);
+        const uint64_t limit = value < 0 ? uint64_t(INT32_MAX) + 1 : uint64_t(INT32_MAX);
+        const uint64_t clamped = q > limit ? limit : q;
+        return value < 0 ? int32_t(0u - uint32_t(clamped)) : int32_t(clamped);
+    }
+
+private:
+    uint64_t m_size = 0;
+    bool m_one = false;
+    uint64_t m_reciprocal = 0;
+};
+
+// The window of an edge whose plain-scaled position is `plain` (a 32-bit value): the whole pixels within one
+// pixel of it that a 32-bit coordinate can hold. Never empty.
+inline int64_t windowLow(int64_t plain) {
+    return std::max(ceilPixel(plain - kPixel), ceilPixel(INT32_MIN));
+}
+inline int64_t windowHigh(int64_t plain) {
+    return std::min(floorPixel(plain + kPixel), floorPixel(INT32_MAX));
+}
+
+// The grid position nearest to `fit` in the window of `plain`.
+inline int64_t clampToWindow(int64_t fit, int64_t plain) {
+    const int64_t lo = windowLow(plain), hi = windowHigh(plain);
+    return fit < lo ? lo : (fit > hi ? hi : fit);
+}
+
+// Kinds of fitted stems.
+enum : uint8_t {
+    kStemPair = 0,       // two edges kept a fitted width apart
+    kStemSplit = 1,      // two edges fitted each on its own (a stem wider than maxStemWidth)
+    kSingleBottom = 2,   // one edge that bottom zones capture (a bottom ghost)
+    kSingleTop = 3,      // one edge that top zones capture (a top ghost)
+    kSingleNeutral = 4,  // one edge that no zone captures (a stem of width 0)
+};
+// Roles of edges.
+enum : uint8_t { kEdgeSingle = 0, kEdgeLow = 1, kEdgeHigh = 2, kAnchor = 4 };
+constexpr uint8_t kAlwaysInForce = 0xFF;
+
+struct FittedStem {
+    int32_t lowOrig, highOrig;    // 26.6 font units (equal for a single edge)
+    int32_t lowPlain, highPlain;  // plain-scaled, 26.6 pixels
+    int32_t lowFit, highFit;      // fitted: whole pixels
+    int32_t sweptLow;             // the low edge as the current sweep left it
+    int16_t record;               // the stem's index in the hint record: its hint-mask bit
+    uint8_t kind;
+    uint8_t anchors;  // kLowAnchor, kHighAnchor: the edge sits on an alignment zone
+};
+static_assert(sizeof(FittedStem) == 32);
+constexpr uint8_t kLowAnchor = 1, kHighAnchor = 2;
+
+// An edge of a direction's table.
+struct GlyphEdge {
+    int32_t orig;    // 26.6 font units
+    int32_t plain;   // plain-scaled, 26.6 pixels
+    int32_t fit;     // its own fit: a whole pixel within one pixel of `plain`
+    int16_t stem;    // index among the glyph's fitted stems; kSegmentEdge for a zone segment
+    uint8_t record;  // the stem's index in the hint record (its mask bit); kAlwaysInForce for a segment
+    uint8_t flags;   // the role while its stem is in force (kEdgeLow / kEdgeHigh for the edges of a pair),
+                     // and kAnchor: on an alignment zone (a zone segment, or a stem edge a zone captured)
+    uint8_t role() const { return flags & 3; }
+    bool anchor() const { return (flags & kAnchor) != 0; }
+};
+static_assert(sizeof(GlyphEdge) == 16);
+constexpr int16_t kSegmentEdge = 0x7FFF;
+
+struct ZoneSegment {
+    int32_t orig;  // 26.6 font units
+    int32_t fit;   // whole pixels
+};
+static_assert(sizeof(ZoneSegment) == 8);
+
+constexpr uint32_t kMaxStemEdges = 2 * kType2MaxStems;
+
+// A hint mask as a set of stems: its bytes read big-endian, so that stem i (bit i, most significant bit
+// first) is bit 63 - i of the value.
+inline uint64_t stemSet(const uint8_t* mask) {
+    uint64_t v = 0;
+    for (uint32_t i = 0; i < kType2MaxMaskBytes; ++i) v = (v << 8) | mask[i];
+    return v;
+}
+inline bool inSet(uint64_t set, uint32_t stem) {
+    return stem < 64 && ((set >> (63 - stem)) & 1) != 0;
+}
+// An edge's stem is in force (zone segments always are).
+inline bool edgeInForce(uint64_t set, uint8_t record) {
+    return record == kAlwaysInForce || inSet(set, record);
+}
+// The stems first .. first + count - 1 (first + count <= 64).
+inline uint64_t stemRange(uint32_t first, uint32_t count) {
+    return count == 0
+               ? 0
+               : (~uint64_t(0) >> first) & ~(count + first >= 64 ? 0 : ~uint64_t(0) >> (first + count));
+}
+
+// One direction's table and what the mask in force makes of it. Slots 0 .. n + 1: slot k (1 .. n) is edge
+// k - 1, slots 0 and n + 1 are sentinels at INT32_MIN and INT32_MAX, always included, whose moves are those
+// of the first and the last included edge (0 when there is none). Without fitting in a direction, n is 0.
+struct Direction {
+    GlyphEdge* edges = nullptr;  // n, sorted by position (stem order where equal)
+    uint32_t n = 0;
+    uint32_t capacity = 0;       // slots the arrays below hold
+    int32_t* orig = nullptr;     // positions; set once per glyph
+    int32_t* fit = nullptr;      // fitted positions under the mask in force (meaningful where included)
+    int32_t* move = nullptr;     // fit minus plain-scaled position, where included
+    uint32_t* prev = nullptr;    // the nearest included slot at or below each slot
+    uint32_t* next = nullptr;    // the nearest included slot at or above each slot
+    uint32_t* strong = nullptr;  // the slots of the edges in force (and of the zone segments), in order
+    uint8_t* inForce = nullptr;  // 1 for those slots
+    int64_t ppem = 0;
+    AxisScale scale;                  // plainScale at ppem
+    uint32_t finger = 0;              // the slot interval the last coordinate fell in
+    uint64_t stems = 0;               // this direction's stems in the record
+    uint64_t builtFor = 0;            // the stems in force the arrays were made for
+    int32_t lastIn = 0, lastOut = 0;  // the last coordinate mapped and its result, while lastValid
+    bool lastValid = false;
+    int32_t plainMin = 0, plainMax = 0;  // INT32_MIN and INT32_MAX plain-scaled: the sentinels' positions
+};
+
+inline uint64_t align8(uint64_t bytes) {
+    return (bytes + 7) & ~uint64_t(7);
+}
+
+// Lays out the work area (or, with base null, only measures it): per direction the edge table and its
+// arrays for `edges` edges, the mask starts and the zone segments. Returns the bytes used.
+//   FittedStem  stems[64]            the y stems sorted, then the x stems sorted
+//   x direction for 128 edges        edges, then orig, fit, move, prev, next, strong, inForce
+//   uint32_t    maskStart[maskCount]
+//   ZoneSegment segments[S]          sorted by position, one per position
+//   y direction for 128 + S edges    as the x direction
+uint64_t layOutWorkArea(uint8_t* base, uint32_t maskCount, uint32_t segments, FittedStem** stems,
+                        Direction& x, Direction& y, uint32_t** maskStart, ZoneSegment** segmentArray) {
+    uint64_t at = 0;
+    auto take = [&](uint64_t bytes) {
+        uint8_t* p = base ? base + at : nullptr;
+        at += align8(bytes);
+        return p;
+    };
+    auto direction = [&](Direction& d, uint64_t edges) {
+        const uint64_t slots = edges + 2;
+        d.edges = reinterpret_cast<GlyphEdge*>(take(edges * sizeof(GlyphEdge)));
+        d.orig = reinterpret_cast<int32_t*>(take(slots * 4));
+        d.fit = reinterpret_cast<int32_t*>(take(slots * 4));
+        d.move = reinterpret_cast<int32_t*>(take(slots * 4));
+        d.prev = reinterpret_cast<uint32_t*>(take(slots * 4));
+        d.next = reinterpret_cast<uint32_t*>(take(slots * 4));
+        d.strong = reinterpret_cast<uint32_t*>(take(edges * 4));
+        d.inForce = take(slots);
+        d.capacity = uint32_t(slots);
+    };
+    *stems = reinterpret_cast<FittedStem*>(take(kType2MaxStems * sizeof(FittedStem)));
+    direction(x, kMaxStemEdges);
+    *maskStart = reinterpret_cast<uint32_t*>(take(uint64_t(maskCount) * 4));
+    *segmentArray = reinterpret_cast<ZoneSegment*>(take(uint64_t(segments) * sizeof(ZoneSegment)));
+    direction(y, kMaxStemEdges + uint64_t(segments));
+    return at;
+}
+
+// Bytes of the work area for a glyph with `maskCount` masks and `segments` zone segments.
+uint64_t workAreaNeed(uint32_t maskCount, uint32_t segments) {
+    FittedStem* stems;
+    Direction x, y;
+    uint32_t* starts;
+    ZoneSegment* array;
+    return layOutWorkArea(nullptr, maskCount, segments, &stems, x, y, &starts, &array);
+}
+
+// Stable insertion sort by position: the lists are short and mostly sorted already.
+void sortEdges(GlyphEdge* edges, uint32_t count) {
+    for (uint32_t i = 1; i < count; ++i) {
+        const GlyphEdge e = edges[i];
+        uint32_t j = i;
+        while (j > 0 && edges[j - 1].orig > e.orig) {
+            edges[j] = edges[j - 1];
+            --j;
+        }
+        edges[j] = e;
+    }
+}
+
+// Fits one glyph: everything lives in the scaler's work area and on the stack.
+class HintFitter {
+public:
+    HintFitter(CffHintingScaler& scaler, const HintRecord& hints) : m_scaler(scaler), m_hints(hints) {}
+    [[nodiscard]] int16_t run(GlyphOutline& source, GlyphOutline* destination);
+
+private:
+    void layOut(uint32_t segmentCapacity);
+    uint32_t collectSegments(const GlyphOutline& source);
+    void collectContour(const GlyphOutline& source, uint32_t first, uint32_t end, uint32_t& count);
+    void addSegment(int32_t y, bool top, uint32_t& count);
+    bool zoneFit(int32_t orig, bool top, int64_t& fit) const;
+    void fitStems(uint32_t firstRecord, uint32_t count, bool vertical, FittedStem* out);
+    int64_t fitWidth(int64_t width, bool vertical) const;
+    void makeTable(Direction& d, uint32_t firstStem, uint32_t stemCount, const ZoneSegment* segments,
+                   uint32_t segmentCount);
+    void computeMaskStarts(const GlyphOutline& source);
+    void selectMask(uint32_t entry);
+    void buildMap(Direction& d, uint64_t inForceSet);
+    bool weakEdgeHolds(const Direction& d, uint32_t k, uint32_t below) const;
+    void sweep(Direction& d, uint32_t strongCount) const;
+    int32_t mapValue(Direction& d, int32_t v) const {
+        if (v == d.lastIn && d.lastValid) return d.lastOut;
+        d.lastIn = v;
+        d.lastValid = true;
+        return d.lastOut = lookUp(d, v);
+    }
+    int32_t lookUp(Direction& d, int32_t v) const;
+    bool fitEntry(const OutlinePoint& in, OutlinePoint& out, uint32_t entry);
+
+    CffHintingScaler& m_scaler;
+    const HintRecord& m_hints;
+    const CffScaledDict& m_dict = m_scaler.prepared;
+    int64_t m_em = 0, m_yPpem = 0, m_xPpem = 0;
+    bool m_doY = false, m_doX = false;
+
+    FittedStem* m_stems = nullptr;
+    Direction m_y, m_x;
+    uint32_t* m_maskStart = nullptr;
+    ZoneSegment* m_segments = nullptr;
+    uint32_t m_segmentCapacity = 0, m_segmentCount = 0;
+    uint32_t m_yStemCount = 0, m_xStemCount = 0;
+    uint32_t m_maskCount = 0;
+    int64_t m_currentMask = -2;  // -1: every stem on; -2: no map built yet
+    uint32_t m_rangeBegin = 0, m_rangeEnd = 0;
+};
+
+void HintFitter::layOut(uint32_t segmentCapacity) {
+    layOutWorkArea(m_scaler.workArea, m_maskCount, segmentCapacity, &m_stems, m_x, m_y, &m_maskStart,
+                   &m_segments);
+    m_segmentCapacity = segmentCapacity;
+}
+
+// The zone that captures an edge at `orig` (top edges: top zones; bottom edges: bottom zones; the nearest
+// flat edge when zones overlap), and where the edge goes: on the zone's rounded flat edge while overshoots
+// are suppressed; above that size an overshoot keeps its rounded depth, and one of at least BlueShift units
+// is at least a pixel deep.
+bool HintFitter::zoneFit(int32_t orig, bool top, int64_t& fit) const {
+    int best = -1;
+    int64_t bestDistance = 0;
+    for (int k = 0; k < m_dict.zoneCount; ++k) {
+        const CffBlueZone& z = m_dict.zones[k];
+        if ((z.isTop != 0) != top) continue;
+        if (orig < int64_t(z.bottom) - m_dict.blueFuzz || orig > int64_t(z.top) + m_dict.blueFuzz) continue;
+        const int64_t distance = orig > z.flat ? int64_t(orig) - z.flat : int64_t(z.flat) - orig;
+        if (best < 0 || distance < bestDistance) best = k, bestDistance = distance;
+    }
+    if (best < 0) return false;
+    fit = m_dict.zoneFit[best];
+    if (m_dict.suppressOvershoot) return true;
+    const CffBlueZone& z = m_dict.zones[best];
+    const int64_t depth = top ? int64_t(orig) - z.flat : int64_t(z.flat) - orig;
+    if (depth <= 0) return true;
+    int64_t pixels = roundPixel(depth * m_yPpem / m_em);
+    if (pixels == 0 && depth >= m_dict.blueShift) pixels = kPixel;
+    fit += top ? pixels : -pixels;
+    return true;
+}
+
+// A stem's fitted width: the Font DICT's standard width when the stem is within stdWidthSnap of it (and
+// narrower than maxSnappedWidth), else its own width rounded; never below one pixel. The standard width is
+// the first of the kept widths (StdHW, or StemSnapH's first operand): the later ones are StemSnap operands
+// as the DICT stores them, each the difference to the one before, so they are no widths on their own.
+int64_t HintFitter::fitWidth(int64_t width, bool vertical) const {
+    const int16_t count = vertical ? m_dict.stemHCount : m_dict.stemVCount;
+    const int32_t standard = vertical ? m_dict.stemH[0] : m_dict.stemV[0];
+    if (count > 0 && width < m_scaler.maxSnappedWidth) {
+        const int64_t d = width > standard ? width - standard : int64_t(standard) - width;
+        if (d <= m_scaler.stdWidthSnap) return vertical ? m_dict.stemHPixels[0] : m_dict.stemVPixels[0];
+    }
+    return std::max<int64_t>(kPixel, roundPixel(width));
+}
+
+// Fits the stems record[firstRecord .. firstRecord + count) of one direction (vertical = the y direction,
+// horizontal stems) into out[], sorted by position, ties by the far edge.
+void HintFitter::fitStems(uint32_t firstRecord, uint32_t count, bool vertical, FittedStem* out) {
+    const int64_t ppem = vertical ? m_yPpem : m_xPpem;
+    const int64_t maxWidth = int64_t(m_scaler.maxStemWidth) * 64;
+    for (uint32_t i = 0; i < count; ++i) {
+        const Stem& s = m_hints.stems[firstRecord + i];
+        FittedStem& f = out[i];
+        f = FittedStem{};
+        f.record = int16_t(firstRecord + i);
+        const int64_t position = s.position;
+        if (s.width <= 0) {
+            f.kind =
+                s.width == 0 ? kSingleNeutral : (s.width == kBottomGhostWidth ? kSingleBottom : kSingleTop);
+            f.lowOrig = f.highOrig = s.position;
+        } else {
+            f.kind = s.width > maxWidth ? kStemSplit : kStemPair;
+            f.lowOrig = s.position;
+            f.highOrig = clampInt32(position + s.width);
+        }
+        f.lowPlain = plainScale(f.lowOrig, ppem, m_em);
+        f.highPlain = plainScale(f.highOrig, ppem, m_em);
+        const bool zones = vertical && m_dict.zoneCount > 0;
+        int64_t low = 0, high = 0;
+        if (f.kind != kStemPair) {
+            // One edge, or two that do not hold each other: each on the nearest pixel, or on its zone.
+            const bool bottomZone = f.kind == kSingleBottom || f.kind == kStemSplit;
+            const bool topZone = f.kind == kSingleTop;
+            if ((zones && bottomZone && zoneFit(f.lowOrig, false, low)) ||
+                (zones && topZone && zoneFit(f.lowOrig, true, low)))
+                f.anchors |= kLowAnchor;
+            else
+                low = roundPixel(f.lowPlain);
+            high = low;
+            if (f.kind == kStemSplit) {
+                if (zones && zoneFit(f.highOrig, true, high))
+                    f.anchors |= kHighAnchor;
+                else
+                    high = roundPixel(f.highPlain);
+            }
+            f.lowFit = int32_t(clampToWindow(low, f.lowPlain));
+            f.highFit = f.kind == kStemSplit ? int32_t(clampToWindow(high, f.highPlain)) : f.lowFit;
+            continue;
+        }
+        const int64_t b = f.lowPlain, t = f.highPlain;
+        const int64_t width = fitWidth(t - b, vertical);
+        int64_t zb = 0, zt = 0;
+        const bool inBottom = zones && zoneFit(f.lowOrig, false, zb);
+        const bool inTop = zones && zoneFit(f.highOrig, true, zt);
+        f.anchors = uint8_t((inBottom ? kLowAnchor : 0) | (inTop ? kHighAnchor : 0));
+        if (inBottom && inTop) {
+            low = zb, high = zt;
+        } else if (inBottom) {
+            low = zb, high = zb + width;
+        } else if (inTop) {
+            low = zt - width, high = zt;
+        } else {
+            // Centred on the stem's own centre, its low edge on a pixel boundary.
+            low = roundPixel((b + t - width) >> 1);
+            high = low + width;
+        }
+        low = clampToWindow(low, b);
+        high = clampToWindow(high, t);
+        if (inBottom || inTop) {
+            // The zone edge keeps its row; the other edge goes as far as its window lets it, which can leave
+            // a stroke that lies within a pixel of the zone thinner than a pixel (an overshoot suppressed).
+            // Only two zones that cross (bottom zone above top zone) can invert the stem.
+            if (high < low) {
+                high = clampToWindow(low, t);
+                low = std::min(low, high);
+            }
+        } else if (high - low < kPixel) {
+            // The windows left less than a pixel: the low edge down, the high edge up, one pixel at least.
+            low = clampToWindow(floorPixel(b), b);
+            high = clampToWindow(std::max(ceilPixel(t), low + kPixel), t);
+        }
+        f.lowFit = int32_t(low);
+        f.highFit = int32_t(high);
+    }
+    // Sorted by position, ties by the far edge (insertion sort: 64 stems at most).
+    for (uint32_t i = 1; i < count; ++i) {
+        const FittedStem e = out[i];
+        uint32_t j = i;
+        while (j > 0 && (out[j - 1].lowOrig > e.lowOrig ||
+                         (out[j - 1].lowOrig == e.lowOrig && out[j - 1].highOrig > e.highOrig))) {
+            out[j] = out[j - 1];
+            --j;
+        }
+        out[j] = e;
+    }
+}
+
+void HintFitter::addSegment(int32_t y, bool top, uint32_t& count) {
+    int64_t fit = 0;
+    if (!zoneFit(y, top, fit)) return;
+    if (count < m_segmentCapacity) {
+        m_segments[count].orig = y;
+        m_segments[count].fit = int32_t(clampToWindow(fit, plainScale(y, m_yPpem, m_em)));
+    }
+    ++count;
+}
+
+// The local highs and lows of one contour (a run of level points whose neighbours both lie lower, or both
+// higher), walked as a closed loop over every point, control points included.
+void HintFitter::collectContour(const GlyphOutline& source, uint32_t first, uint32_t end, uint32_t& count) {
+    const int64_t tolerance = m_scaler.flatTolerance;
+    int32_t ys[3];
+    auto entryYs = [&](const OutlinePoint& p) -> uint32_t {
+        switch (p.kind) {
+            case kOutlineMove:
+            case kOutlineLine:
+                ys[0] = p.y;
+                return 1;
+            case kOutlineCubic:
+                ys[0] = p.cy1, ys[1] = p.cy2, ys[2] = p.y;
+                return 3;
+            case kOutlineQuadratic:
+                ys[0] = p.cy1, ys[1] = p.y;
+                return 2;
+            default:
+                return 0;
+        }
+    };
+    // The first point of the loop.
+    uint32_t e = first;
+    uint32_t n = 0;
+    while (e < end && (n = entryYs(source.points[e])) == 0) ++e;
+    if (e >= end) return;
+    const int32_t y0 = ys[n - 1];
+    const uint32_t startEntry = e;
+    // Pass 1: the direction of the last step that is not level, going round the loop.
+    int dir = 0;
+    int64_t prev = y0;
+    for (uint32_t k = startEntry + 1; k <= end; ++k) {
+        const uint32_t m = k < end ? entryYs(source.points[k]) : (ys[0] = y0, 1u);
+        for (uint32_t j = 0; j < m; ++j) {
+            const int64_t d = int64_t(ys[j]) - prev;
+            if (d > tolerance || d < -tolerance) dir = d > 0 ? 1 : -1;
+            prev = ys[j];
+        }
+    }
+    if (dir == 0) return;  // a level contour has no high or low
+    // Pass 2: every change of direction ends a high (rising, then falling) or a low.
+    prev = y0;
+    for (uint32_t k = startEntry + 1; k <= end; ++k) {
+        const uint32_t m = k < end ? entryYs(source.points[k]) : (ys[0] = y0, 1u);
+        for (uint32_t j = 0; j < m; ++j) {
+            const int64_t d = int64_t(ys[j]) - prev;
+            if (d > tolerance || d < -tolerance) {
+                const int next = d > 0 ? 1 : -1;
+                if (next != dir) {
+                    addSegment(int32_t(prev), dir > 0, count);
+                    dir = next;
+                }
+            }
+            prev = ys[j];
+        }
+    }
+}
+
+uint32_t HintFitter::collectSegments(const GlyphOutline& source) {
+    // Only contours that reach into a zone can have a high or low in one.
+    int64_t zoneLow = INT64_MAX, zoneHigh = INT64_MIN;
+    for (int k = 0; k < m_dict.zoneCount; ++k) {
+        zoneLow = std::min<int64_t>(zoneLow, int64_t(m_dict.zones[k].bottom) - m_dict.blueFuzz);
+        zoneHigh = std::max<int64_t>(zoneHigh, int64_t(m_dict.zones[k].top) + m_dict.blueFuzz);
+    }
+    uint32_t count = 0;
+    for (uint32_t c = 0; c < source.contourCount; ++c) {
+        const uint32_t first = source.contourStart[c];
+        const uint32_t end = std::min(source.contourStart[c + 1], source.pointCount);
+        if (first >= end) continue;
+        int32_t low = INT32_MAX, high = INT32_MIN;
+        for (uint32_t i = first; i < end; ++i) {
+            const OutlinePoint& p = source.points[i];
+            low = std::min(low, p.y), high = std::max(high, p.y);
+            if (p.kind == kOutlineCubic || p.kind == kOutlineQuadratic) {
+                low = std::min(low, p.cy1), high = std::max(high, p.cy1);
+                if (p.kind == kOutlineCubic) low = std::min(low, p.cy2), high = std::max(high, p.cy2);
+            }
+        }
+        bool reaches = false;
+        for (int k = 0; k < m_dict.zoneCount && !reaches; ++k)
+            reaches = int64_t(m_dict.zones[k].bottom) - m_dict.blueFuzz <= high &&
+                      int64_t(m_dict.zones[k].top) + m_dict.blueFuzz >= low;
+        if (reaches && low <= zoneHigh && high >= zoneLow) collectContour(source, first, end, count);
+    }
+    return count;
+}
+
+// mask k applies from entry maskStart[k] on (never decreasing: a mask given for an earlier entry than the
+// one before it starts where that one starts).
+
+// A direction's table: the edges of stems[firstStem .. firstStem + stemCount) and the zone segments, sorted
+// by position (stem order where equal, stem edges before segments), and the slot positions.
+void HintFitter::makeTable(Direction& d, uint32_t firstStem, uint32_t stemCount, const ZoneSegment* segments,
+                           uint32_t segmentCount) {
+    uint32_t n = 0;
+    for (uint32_t i = firstStem; i < firstStem + stemCount; ++i) {
+        const FittedStem& s = m_stems[i];
+        const bool pair = s.kind == kStemPair;
+        const uint8_t record = uint8_t(s.record);
+        d.edges[n++] = GlyphEdge{
+            s.lowOrig, s.lowPlain,
+            s.lowFit,  int16_t(i),
+            record,    uint8_t((pair ? kEdgeLow : kEdgeSingle) | (s.anchors & kLowAnchor ? kAnchor : 0))};
+        if (pair || s.kind == kStemSplit)
+            d.edges[n++] = GlyphEdge{
+                s.highOrig,
+                s.highPlain,
+                s.highFit,
+                int16_t(i),
+                record,
+                uint8_t((pair ? kEdgeHigh : kEdgeSingle) | (s.anchors & kHighAnchor ? kAnchor : 0))};
+    }
+    sortEdges(d.edges, n);
+    if (segmentCount > 0) {
+        // Merged in from the back: the stem edges move up to make room.
+        uint32_t a = n, b = segmentCount, to = n + segmentCount;
+        while (b > 0) {
+            if (a > 0 && d.edges[a - 1].orig > segments[b - 1].orig) {
+                d.edges[--to] = d.edges[--a];
+            } else {
+                const ZoneSegment& z = segments[--b];
+                d.edges[--to] = GlyphEdge{
+                    z.orig, plainScale(z.orig, d.ppem, m_em), z.fit, kSegmentEdge, kAlwaysInForce, kAnchor};
+            }
+        }
+        n += segmentCount;
+    }
+    d.n = n;
+    d.orig[0] = INT32_MIN;
+    for (uint32_t k = 0; k < n; ++k) d.orig[k + 1] = d.edges[k].orig;
+    d.orig[n + 1] = INT32_MAX;
+    d.finger = 0;
+    d.builtFor = 0;
+    d.lastValid = false;
+    // Until a mask is applied (and for good, when the direction is not fitted): only the sentinels, which
+    // move nothing.
+    for (uint32_t k = 0; k <= n + 1; ++k) d.prev[k] = 0, d.next[k] = n + 1;
+    d.prev[n + 1] = n + 1;
+    d.next[0] = 0;
+    d.move[0] = d.move[n + 1] = 0;
+    d.plainMin = plainScale(INT32_MIN, d.ppem, m_em);
+    d.plainMax = plainScale(INT32_MAX, d.ppem, m_em);
+    d.fit[0] = d.plainMin;
+    d.fit[n + 1] = d.plainMax;
+}
+
+// mask k applies from entry maskStart[k] on (never decreasing: a mask given for an earlier entry than the
+// one before it starts where that one starts).
+void HintFitter::computeMaskStarts(const GlyphOutline& source) {
+    uint32_t floor = 0;
+    for (uint32_t k = 0; k < m_maskCount; ++k) {
+        const HintMaskEntry& m = m_hints.masks[k];
+        uint64_t start = source.pointCount;
+        if (m.contourIndex <= source.contourCount)
+            start = std::min<uint64_t>(uint64_t(source.contourStart[m.contourIndex]) + m.pointIndex, start);
+        floor = std::max(floor, uint32_t(start));
+        m_maskStart[k] = floor;
+    }
+}
+
+// Makes the maps those of the mask in force at `entry`.
+void HintFitter::selectMask(uint32_t entry) {
+    // The last mask that starts at or before the entry.
+    uint32_t lo = 0, hi = m_maskCount;
+    while (lo < hi) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        if (m_maskStart[mid] <= entry)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    const int64_t k = int64_t(lo) - 1;
+    m_rangeBegin = k < 0 ? 0 : m_maskStart[k];
+    m_rangeEnd = uint64_t(k + 1) < m_maskCount ? m_maskStart[k + 1] : UINT32_MAX;
+    const bool first = m_currentMask == -2;
+    if (k == m_currentMask) return;
+    m_currentMask = k;
+    // A direction's map is made again only when the stems in force in that direction change.
+    const uint64_t inForce = k < 0 ? ~uint64_t(0) : stemSet(m_hints.masks[k].mask);
+    if (m_doY && (first || (inForce & m_y.stems) != m_y.builtFor)) buildMap(m_y, inForce & m_y.stems);
+    if (m_doX && (first || (inForce & m_x.stems) != m_x.builtFor)) buildMap(m_x, inForce & m_x.stems);
+}
+
+// The sweep over the edges in force (in position order). Anchors first: they keep their rows, only raised
+// where one would fall below the anchor before it. Then every other edge from bottom to top, between the
+// anchor below and the anchor above (which it never passes): never below the edge before it; the high edge
+// of a stem keeps its fitted distance to the low edge (at least a pixel) as far as its window and the next
+// anchor allow; a stem that begins at least minCounter above the stem below it begins at least a pixel above
+// it when both its edges can move up so. Every fit stays on the grid and within its one-pixel window: an
+// edge's window reaches the windows of the edges on both sides of it, since the table is sorted.
+void HintFitter::sweep(Direction& d, uint32_t count) const {
+    const uint32_t* strong = d.strong;
+    int32_t* fit = d.fit;
+    int64_t last = INT64_MIN;
+    for (uint32_t j = 0; j < count; ++j) {
+        const uint32_t k = strong[j];
+        if (!d.edges[k - 1].anchor()) continue;
+        if (fit[k] < last) fit[k] = int32_t(last);
+        last = fit[k];
+    }
+    uint32_t next = 0;  // the next anchor at or after j
+    while (next < count && !d.edges[strong[next] - 1].anchor()) ++next;
+    for (uint32_t j = 0; j < count; ++j) {
+        const uint32_t k = strong[j];
+        const GlyphEdge& e = d.edges[k - 1];
+        if (j == next) {
+            do ++next;
+            while (next < count && !d.edges[strong[next] - 1].anchor());
+        } else {
+            const int64_t cap = next < count ? fit[strong[next]] : INT64_MAX;
+            const int64_t hi = std::min(windowHigh(e.plain), cap);
+            int64_t f = fit[k];
+            if (j > 0) {
+                const uint32_t pk = strong[j - 1];
+                const GlyphEdge& prev = d.edges[pk - 1];
+                f = std::max<int64_t>(f, fit[pk]);
+                if (e.role() == kEdgeLow && prev.role() == kEdgeHigh &&
+                    int64_t(e.plain) - prev.plain >= m_scaler.minCounter && f < int64_t(fit[pk]) + kPixel) {
+                    const FittedStem& s = m_stems[e.stem];
+                    const int64_t want = int64_t(fit[pk]) + kPixel;
+                    if (want <= hi && want + (s.highFit - s.lowFit) <= std::min(windowHigh(s.highPlain), cap))
+                        f = want;
+                }
+            }
+            if (e.role() == kEdgeHigh) {
+                const FittedStem& s = m_stems[e.stem];
+                const int64_t want = int64_t(s.sweptLow) + (s.highFit - s.lowFit);
+                if (f < want) f = std::min(want, hi);
+            }
+            fit[k] = int32_t(std::min(f, cap));
+        }
+        if (e.role() == kEdgeLow) m_stems[e.stem].sweptLow = fit[k];
+    }
+}
+
+// A direction's map for the stems in force (a set of record indexes): the fits of the edges in force and of
+// the zone segments, swept; the links from every slot to the nearest of those below and above; the
+// sentinels. The edges of the stems switched off (weak edges) stay out of it: lookUp() takes one into
+// account where a coordinate lies on it.
+void HintFitter::buildMap(Direction& d, uint64_t inForceSet) {
+    const uint32_t n = d.n;
+    d.builtFor = inForceSet;
+    d.lastValid = false;
+    uint32_t strongCount = 0;
+    for (uint32_t k = 1; k <= n; ++k) {
+        const GlyphEdge& e = d.edges[k - 1];
+        const bool on = edgeInForce(inForceSet, e.record);
+        d.inForce[k] = on;
+        d.fit[k] = e.fit;
+        d.strong[strongCount] = k;
+        strongCount += on;
+    }
+    sweep(d, strongCount);
+    uint32_t last = 0;  // the last slot in force (0: the low sentinel, none yet)
+    for (uint32_t k = 1; k <= n; ++k) {
+        if (d.inForce[k]) {
+            last = k;
+            d.move[k] = d.fit[k] - d.edges[k - 1].plain;
+        }
+        d.prev[k] = last;
+    }
+    uint32_t above = n + 1;
+    for (uint32_t k = n; k >= 1; --k) {
+        if (d.inForce[k]) above = k;
+        d.next[k] = above;
+    }
+    // The sentinels: below every edge the first edge's move, above every edge the last one's.
+    const uint32_t first = d.next[1];
+    d.move[0] = first <= n ? d.move[first] : 0;
+    d.move[n + 1] = last >= 1 ? d.move[last] : 0;
+    d.fit[0] = clampInt32(int64_t(d.plainMin) + d.move[0]);
+    d.fit[n + 1] = clampInt32(int64_t(d.plainMax) + d.move[n + 1]);
+}
+
+// A weak edge (slot k, of a stem switched off) that a coordinate lies on anchors it at its own row when it
+// lies outside the stems in force (not above the low edge of a stem in force whose high edge is above it)
+// and its row keeps the map in order (not below the edge in force below it, not above the one above it).
+bool HintFitter::weakEdgeHolds(const Direction& d, uint32_t k, uint32_t below) const {
+    const GlyphEdge& e = d.edges[k - 1];
+    if (below >= 1) {
+        const GlyphEdge& b = d.edges[below - 1];
+        if (b.role() == kEdgeLow && m_stems[b.stem].highOrig > e.orig) return false;
+    }
+    return d.fit[below] <= e.fit && e.fit <= d.fit[d.next[k]];
+}
+
+// A coordinate through a direction's map: on an included edge its fitted position; between two included
+// edges the plain-scaled value moved by the linear blend of the two edges' moves; below or above every one,
+// moved as the nearest (the sentinels carry those moves). Runs for every coordinate: the slot search starts
+// where the last coordinate fell (outlines are coherent), the table does not change with the masks, and
+// only a coordinate between two edges pays for divisions.
+inline int32_t HintFitter::lookUp(Direction& d, int32_t v) const {
+    // i: the last slot at or below v (the low sentinel, at INT32_MIN, always is), but not the high sentinel.
+    const int32_t* orig = d.orig;
+    const uint32_t slots = d.n + 2;
+    uint32_t i = d.finger;
+    if (orig[i] > v || orig[i + 1] <= v) {
+        if (i + 2 < slots && orig[i + 1] <= v && orig[i + 2] > v) {
+            ++i;
+        } else if (i > 0 && orig[i - 1] <= v && orig[i] > v) {
+            --i;
+        } else {
+            const int32_t* base = orig;
+            for (uint32_t length = slots; length > 1;) {
+                const uint32_t half = length / 2;
+                base = base[half] <= v ? base + half : base;
+                length -= half;
+            }
+            i = uint32_t(base - orig);
+            i -= i + 1 == slots ? 1 : 0;
+        }
+        d.finger = i;
+    }
+    const uint32_t a = d.prev[i];
+    if (orig[a] == v) return d.fit[a];  // on an edge (most points of a hinted outline are)
+    if (orig[i] == v && weakEdgeHolds(d, i, a)) return d.edges[i - 1].fit;
+    const uint32_t b = d.next[i + 1];
+    const int64_t moveA = d.move[a];
+    const int64_t delta = int64_t(d.move[b]) - moveA;        // at most 128 in magnitude
+    const int64_t product = delta * (int64_t(v) - orig[a]);  // the distance is below 2^33
+    int64_t move = moveA;
+    if (product != 0) {
+        const int64_t span = int64_t(orig[b]) - orig[a];  // positive: orig[a] < v < orig[b]
+        const int64_t sign = product >> 63;               // 0 or -1
+        const int64_t magnitude = ((product ^ sign) - sign + span / 2) / span;  // rounded, halves away from 0
+        move += (magnitude ^ sign) - sign;
+    }
+    return clampInt32(int64_t(d.scale(v)) + move);
+}
+
+// One entry through the maps of the mask in force there; false for an unknown kind (copied unchanged).
+// `out` may be `in`.
+bool HintFitter::fitEntry(const OutlinePoint& in, OutlinePoint& out, uint32_t entry) {
+    const int32_t kind = in.kind;
+    if (kind < kOutlineMove || kind > kOutlineQuadratic) {
+        out = in;
+        return false;
+    }
+    if (entry - m_rangeBegin >= m_rangeEnd - m_rangeBegin || m_currentMask == -2) selectMask(entry);
+    const int32_t x = in.x, y = in.y, cx1 = in.cx1, cy1 = in.cy1, cx2 = in.cx2, cy2 = in.cy2;
+    out.kind = kind;
+    if (kind == kOutlineCubic || kind == kOutlineQuadratic) {
+        out.cx1 = mapValue(m_x, cx1), out.cy1 = mapValue(m_y, cy1);
+        if (kind == kOutlineCubic)
+            out.cx2 = mapValue(m_x, cx2), out.cy2 = mapValue(m_y, cy2);
+        else
+            out.cx2 = cx2, out.cy2 = cy2;
+    } else {
+        out.cx1 = cx1, out.cy1 = cy1, out.cx2 = cx2, out.cy2 = cy2;
+    }
+    out.x = mapValue(m_x, x);
+    out.y = mapValue(m_y, y);
+    return true;
+}
+
+int16_t HintFitter::run(GlyphOutline& source, GlyphOutline* destination) {
+    CffHintingScaler& s = m_scaler;
+    m_em = s.unitsPerEm;
+    m_yPpem = s.yPpem;
+    m_xPpem = s.xPpem;
+    m_doY = s.fitHorizontalStems != 0 && s.yPpem > s.minHintedPpem && s.yPpem < s.maxHintedPpem;
+    m_doX = s.fitVerticalStems != 0 && s.xPpem > s.minHintedPpem && s.xPpem < s.maxHintedPpem;
+
+    // The hint record as it can be trusted: stem counts within the 64 stems, masks within the array.
+    const uint32_t hCount = uint32_t(std::clamp<int32_t>(m_hints.hStemCount, 0, kType2MaxStems));
+    const uint32_t vCount =
+        uint32_t(std::clamp<int32_t>(m_hints.vStemCount, 0, int32_t(kType2MaxStems - hCount)));
+    m_maskCount = m_hints.masks ? std::min(m_hints.maskCount, m_hints.maskCapacity) : 0;
+
+    int16_t status = s.ensureWorkArea(workAreaNeed(m_maskCount, 0));
+    if (status) return status;
+    // Zone segments first: when they overflow the area it is replaced, and nothing else is in it yet.
+    m_segmentCount = 0;
+    if (m_doY && m_dict.zoneCount > 0) {
+        // As many segments as the area holds (each needs 57 bytes or so: 8 for itself, 49 in the y table).
+        uint32_t capacity = uint32_t((s.workSize - workAreaNeed(m_maskCount, 0)) / 64);
+        while (capacity > 0 && workAreaNeed(m_maskCount, capacity) > s.workSize) --capacity;
+        layOut(capacity);
+        uint32_t found = collectSegments(source);
+        if (found > m_segmentCapacity) {
+            status = s.ensureWorkArea(workAreaNeed(m_maskCount, found));
+            if (status) return status;
+            layOut(found);
+            found = collectSegments(source);
+        }
+        // Sorted, one per position.
+        std::sort(m_segments, m_segments + found,
+                  [](const ZoneSegment& a, const ZoneSegment& b) { return a.orig < b.orig; });
+        uint32_t unique = 0;
+        for (uint32_t i = 0; i < found; ++i)
+            if (unique == 0 || m_segments[unique - 1].orig != m_segments[i].orig)
+                m_segments[unique++] = m_segments[i];
+        m_segmentCount = unique;
+    } else {
+        layOut(0);
+    }
+
+    m_yStemCount = m_doY ? hCount : 0;
+    m_xStemCount = m_doX ? vCount : 0;
+    m_y.stems = stemRange(0, hCount);
+    m_x.stems = stemRange(hCount, vCount);
+    m_y.ppem = m_yPpem;
+    m_x.ppem = m_xPpem;
+    m_y.scale.set(m_yPpem, m_em);
+    m_x.scale.set(m_xPpem, m_em);
+    fitStems(0, m_yStemCount, true, m_stems);
+    fitStems(hCount, m_xStemCount, false, m_stems + m_yStemCount);
+    makeTable(m_y, 0, m_yStemCount, m_segments, m_doY ? m_segmentCount : 0);
+    makeTable(m_x, m_yStemCount, m_xStemCount, nullptr, 0);
+    computeMaskStarts(source);
+    m_currentMask = -2;
+    m_rangeBegin = m_rangeEnd = 0;  // no range yet: the first entry selects its mask
+    if (!destination || destination == &source) {
+        // In place, every entry once, contour by contour (entries outside every contour as well). A contour
+        // whose last point returns to its first point gets the first point's fitted position there too,
+        // whichever masks the two were fitted under.
+        OutlinePoint* points = source.points;
+        uint32_t done = 0;
+        auto fitRange = [&](uint32_t from, uint32_t to) {
+            for (uint32_t i = from; i < to; ++i)
+                if (!fitEntry(points[i], points[i], i)) status = KORV_FAIL(int16_t(kNoCharMap));
+        };
+        for (uint32_t c = 0; c < source.contourCount; ++c) {
+            const uint32_t first = std::max(source.contourStart[c], done);
+            const uint32_t end = std::min(source.contourStart[c + 1], source.pointCount);
+            if (first >= end) continue;
+            fitRange(done, first);
+            const OutlinePoint a = points[first];
+            const OutlinePoint z = points[end - 1];
+            fitRange(first, end);
+            done = end;
+            if (end - first >= 2 && z.x == a.x && z.y == a.y && z.kind >= kOutlineMove &&
+                z.kind <= kOutlineQuadratic && a.kind >= kOutlineMove && a.kind <= kOutlineQuadratic)
+                points[end - 1].x = points[first].x, points[end - 1].y = points[first].y;
+        }
+        fitRange(done, source.pointCount);
+        return status;
+    }
+
+    // Appended contour by contour, with the plain scaler's checks.
+    if (uint64_t(destination->contourCount) + source.contourCount > kMaxOutlineContours)
+        return KORV_FAIL(kFontDataError);
+    for (uint32_t c = 0; c < source.contourCount; ++c) {
+        const uint32_t first = source.contourStart[c];
+        const uint32_t last = source.contourStart[c + 1];
+        if (first > last || last > source.pointCount) return KORV_FAIL(kFontDataError);
+        const uint32_t count = last - first;
+        const int16_t grown = destination->reserve(count);
+        if (grown) return grown;
+        OutlinePoint* out = destination->points + destination->pointCount;
+        for (uint32_t i = 0; i < count; ++i)
+            if (!fitEntry(source.points[first + i], out[i], first + i))
+                status = KORV_FAIL(int16_t(kNoCharMap));
+        if (count >= 2) {
+            const OutlinePoint& a = source.points[first];
+            const OutlinePoint& z = source.points[last - 1];
+            if (z.x == a.x && z.y == a.y && z.kind >= kOutlineMove && z.kind <= kOutlineQuadratic &&
+                a.kind >= kOutlineMove && a.kind <= kOutlineQuadratic)
+                out[count - 1].x = out[0].x, out[count - 1].y = out[0].y;
+        }
+        destination->pointCount += count;
+        destination->contourStart[destination->contourCount] = destination->pointCount - count;
+        destination->contourCount += 1;
+        destination->contourStart[destination->contourCount] = destination->pointCount;
+    }
+    return status;
+}
+
+}  // namespace
+
+void copyPrivateDict(const CffPrivateDict& source, CffHintingDict& out) {
+    out = CffHintingDict();
+    out.stemHCount = std::clamp<int16_t>(source.stemHCount, 0, kCffMaxPrivateStems);
+    out.stemVCount = std::clamp<int16_t>(source.stemVCount, 0, kCffMaxPrivateStems);
+    std::memcpy(out.stemH, source.stemH, sizeof(out.stemH));
+    std::memcpy(out.stemV, source.stemV, sizeof(out.stemV));
+    // BlueValues: the first pair is the baseline zone (a bottom zone), every later pair a top zone;
+    // OtherBlues: bottom zones. A bottom zone's flat edge is its top, a top zone's its bottom. A later
+    // BlueValues pair that lies at or below the baseline (top <= 0) is a bottom zone as well: fonts that put
+    // a descender zone first list their baseline zone second, and no top zone lies below the baseline.
+    auto add = [&](int32_t bottom, int32_t top, bool isTop) {
+        if (bottom > top || out.zoneCount >= kCffMaxBlueZones) return;
+        CffBlueZone& z = out.zones[out.zoneCount++];
+        z.bottom = bottom, z.top = top, z.isTop = isTop ? 1 : 0;
+        z.flat = isTop ? bottom : top;
+    };
+    const int16_t blues = std::clamp<int16_t>(source.blueValueCount, 0, kCffMaxBlueValues);
+    for (int16_t i = 0; i + 1 < blues; i += 2)
+        add(source.blueValues[i], source.blueValues[i + 1], i > 0 && source.blueValues[i + 1] > 0);
+    const int16_t others = std::clamp<int16_t>(source.otherBlueCount, 0, kCffMaxOtherBlues);
+    for (int16_t i = 0; i + 1 < others; i += 2) add(source.otherBlues[i], source.otherBlues[i + 1], false);
+    out.blueScale = source.blueScale;
+    out.blueShift = source.blueShift;
+    out.blueFuzz = source.blueFuzz < 0 ? 0 : source.blueFuzz;
+}
+
+CffHintingScaler* CffHintingScaler::create(const CffFont& font) {
+    CffHintingScaler* scaler = new (std::nothrow) CffHintingScaler();
+    if (!scaler) return nullptr;
+    const uint16_t upm = font.unitsPerEm;
+    scaler->unitsPerEm = upm;
+    scaler->ascender = font.os2.sTypoAscender != 0 ? font.os2.sTypoAscender : int32_t(upm) * 880 / 1000;
+    const int16_t count = std::clamp<int16_t>(font.fdCount, 0, kCffMaxFontDicts);
+    for (int16_t i = 0; i < count; ++i) copyPrivateDict(font.privateDicts[i], scaler->dicts[i]);
+    scaler->fdCount = count;
+    scaler->maxStemWidth = ((int32_t(upm) * 320 / 1000) + 63) & ~63;
+    scaler->maxZoneHeight = upm / 2;
+    if (scaler->ensureWorkArea(kHintWorkAreaUnit) != 0) {
+        delete scaler;
+        return nullptr;
+    }
+    return scaler;
+}
+
+OutlineScaler* CffFont::newScaler() {
+    return CffHintingScaler::create(*this);
+}
+
+CffHintingScaler::~CffHintingScaler() {
+    release();
+}
+
+void CffHintingScaler::release() {
+    delete[] workArea;
+    workArea = nullptr;
+    workSize = 0;
+    hints = nullptr;
+}
+
+void CffHintingScaler::reset() {
+    hints = nullptr;
+}
+
+void CffHintingScaler::attachHints(const HintRecord* record) {
+    hints = record;
+}
+
+void CffHintingScaler::setSize(uint16_t yPpemValue, uint16_t xPpemValue) {
+    yPpem = yPpemValue;
+    xPpem = xPpemValue;
+    ++sizeSerial;
+    preparedFd = -1;
+}
+
+int16_t CffHintingScaler::ensureWorkArea(uint64_t bytes) {
+    if (workArea && bytes <= workSize) return 0;
+    const uint64_t rounded = (bytes + kHintWorkAreaUnit - 1) / kHintWorkAreaUnit * kHintWorkAreaUnit;
+    if (rounded > UINT32_MAX) return KORV_FAIL(int16_t(kOutOfMemory));
+    // Replaced, not grown: nothing in the area outlives one glyph.
+    delete[] workArea;
+    workArea = new (std::nothrow) uint8_t[size_t(rounded)];
+    workSize = workArea ? uint32_t(rounded) : 0;
+    return workArea ? int16_t(0) : KORV_FAIL(int16_t(kOutOfMemory));
+}
+
+void CffHintingScaler::prepareDict(int32_t fd) {
+    if (preparedFd == fd && preparedSerial == sizeSerial) return;
+    preparedFd = fd;
+    preparedSerial = sizeSerial;
+    prepared = CffScaledDict();
+    if (fd < 0 || fd >= fdCount || unitsPerEm == 0) return;
+    const CffHintingDict& d = dicts[fd];
+    const int64_t em = unitsPerEm;
+    for (uint16_t k = 0; k < std::min<uint16_t>(d.zoneCount, kCffMaxBlueZones); ++k) {
+        const CffBlueZone& z = d.zones[k];
+        if (int64_t(z.top) - z.bottom > int64_t(maxZoneHeight) * 64) continue;  // not a zone any glyph has
+        prepared.zones[prepared.zoneCount] = z;
+        prepared.zoneFit[prepared.zoneCount] = clampInt32(roundPixel(plainScale(z.flat, yPpem, em)));
+        ++prepared.zoneCount;
+    }
+    // Overshoots are suppressed while yPpem / unitsPerEm < blueScale / 65536.
+    prepared.suppressOvershoot = int64_t(yPpem) * 65536 < int64_t(d.blueScale) * em ? 1 : 0;
+    prepared.blueShift = d.blueShift;
+    prepared.blueFuzz = d.blueFuzz;
+    prepared.stemHCount = std::clamp<int16_t>(d.stemHCount, 0, kCffMaxPrivateStems);
+    prepared.stemVCount = std::clamp<int16_t>(d.stemVCount, 0, kCffMaxPrivateStems);
+    for (int16_t i = 0; i < prepared.stemHCount; ++i) {
+        const int64_t w = plainScale(std::max(d.stemH[i], 0), yPpem, em);
+        prepared.stemH[i] = int32_t(w);
+        prepared.stemHPixels[i] = clampInt32(std::max<int64_t>(kPixel, roundPixel(w)));
+    }
+    for (int16_t i = 0; i < prepared.stemVCount; ++i) {
+        const int64_t w = plainScale(std::max(d.stemV[i], 0), xPpem, em);
+        prepared.stemV[i] = int32_t(w);
+        prepared.stemVPixels[i] = clampInt32(std::max<int64_t>(kPixel, roundPixel(w)));
+    }
+}
+
+int16_t CffHintingScaler::scalePlain(GlyphOutline& source, GlyphOutline* destination) {
+    PlainScaler plain(unitsPerEm);
+    plain.setSize(xPpem, yPpem);
+    return plain.scaleOutline(source, destination);
+}
+
+int16_t CffHintingScaler::scaleOutline(GlyphOutline& source, GlyphOutline* destination) {
+    if (!hints || unitsPerEm == 0 || source.contourCount >= kMaxOutlineContours)
+        return scalePlain(source, destination);
+    prepareDict(hints->fdIndex);
+    HintFitter fitter(*this, *hints);
+    return fitter.run(source, destination);
+}
