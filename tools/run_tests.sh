@@ -14,7 +14,7 @@ jobs="${KORV_JOBS:-$(nproc)}"
 
 packages=(
     cmake ninja-build g++ clang-14 libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
-    python3 python3-fonttools libfreetype-dev pkg-config
+    python3 python3-fonttools libfreetype-dev libharfbuzz-dev pkg-config
     fonts-ipafont-gothic fonts-ipaexfont fonts-freefont-otf fonts-noto-cjk fonts-dejavu-core
 )
 if [[ -z "${KORV_SKIP_WINE:-}" ]]; then
