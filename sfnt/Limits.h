@@ -23,9 +23,9 @@ constexpr int kType2MaxSubrDepth = 10;        // nested subroutine calls
 constexpr uint16_t kType2MaxStems = 64;       // stems per glyph, both directions together
 // The hint mask: one bit per stem.
 constexpr uint16_t kType2MaxMaskBytes = kType2MaxStems / 8;
-// Operators one glyph may execute, subroutines included: far above any real glyph (the largest in the
-// corpus execute a few thousand), so that a shallow charstring that calls the same subroutine from every
-// level cannot run for years.
+// Operators one glyph may execute, subroutines included (calls and returns count): far above any real glyph
+// (the largest of the 2.1 million CFF glyphs of the corpus executes 607), so that a shallow charstring that
+// calls the same subroutine from every level cannot run for years.
 constexpr uint32_t kType2OperatorBudget = 200000;
 
 // Outlines.
