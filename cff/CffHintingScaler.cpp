@@ -1,19 +1,21 @@
 // The CFF hinting scaler. Per glyph, in the work area:
-//   1. each stem of the hint record is fitted on its own: its width rounded to whole pixels (or to the
-//      standard width of the Private DICT when it is close to it), its edges placed on pixel boundaries, an
-//      edge in an alignment zone on the zone's rounded flat edge; every fitted edge stays within one pixel
-//      of where plain scaling puts it;
+//   1. each stem of the hint record is fitted: its width rounded to whole pixels (or to the standard width
+//      of the Private DICT when it is close to it), its edges placed on pixel boundaries, an edge in an
+//      alignment zone on the zone's rounded flat edge, an edge it shares with a stem fitted before it where
+//      that one put it; then counters of at least minCounter are opened to a pixel, once for the glyph;
+//      every fitted edge stays within one pixel of where plain scaling puts it;
 //   2. zone segments: the local highs and lows of the outline that lie in a top or bottom zone become edges
 //      of their own, fitted to the zone (so the flat tops of x, v, w line up whether or not they are hinted);
 //   3. per direction, one table of the glyph's edges (stem edges and, for y, zone segments) sorted by their
-//      position in font units. For each hint mask in force: the edges on alignment zones (anchors) keep
-//      their rows, and the other edges of the stems in force are swept from bottom to top between them so
-//      that the map never folds (order kept, strokes at least a pixel, counters opened where there is room);
-//   4. every coordinate goes through the map of its direction: on an edge in force it takes the edge's fitted
-//      position; on an edge of a stem the mask switches off (a weak edge) that edge's own row, where the edge
-//      lies outside the stems in force and its row keeps the map in order; between two edges in force it
-//      moves by the linear blend of their moves, outside them by the move of the nearest one. Moves are at
-//      most one pixel, so no point moves more than one pixel.
+//      position in font units. For each hint mask in force: the edges on alignment zones and the edges of
+//      stems an earlier mask placed (anchors) keep their rows, and the other edges of the stems in force are
+//      swept from bottom to top between them so that the map never folds (order kept, strokes at least a
+//      pixel, counters opened where there is room); a stem keeps the rows it is given first;
+//      the edges of the stems the mask switches off join as weak edges that move nothing, each where it lies
+//      outside the stems in force and its row keeps the map in order;
+//   4. every coordinate goes through the map of its direction: on an edge it takes the edge's fitted
+//      position, between two edges it moves by the linear blend of their moves, outside them by the move of
+//      the nearest one. Moves are at most one pixel, so no point moves more than one pixel.
 // docs/hinting.md has the rules in full, with pictures.
 #include "cff/CffHintingScaler.h"
 
@@ -263,7 +265,6 @@ private:
     void computeMaskStarts(const GlyphOutline& source);
     void selectMask(uint32_t entry);
     void buildMap(Direction& d, uint64_t inForceSet);
-    bool weakEdgeHolds(const Direction& d, uint32_t k, uint32_t below) const;
     void sweep(Direction& d, uint32_t strongCount) const;
     int32_t mapValue(Direction& d, int32_t v) const {
         if (v == d.lastIn && d.lastValid) return d.lastOut;
@@ -347,7 +348,6 @@ void HintFitter::fitStems(uint32_t firstRecord, uint32_t count, bool vertical, F
         FittedStem& f = out[i];
         f = FittedStem{};
         f.record = int16_t(firstRecord + i);
-        const int64_t position = s.position;
         if (s.width <= 0) {
             f.kind =
                 s.width == 0 ? kSingleNeutral : (s.width == kBottomGhostWidth ? kSingleBottom : kSingleTop);
@@ -355,66 +355,10 @@ void HintFitter::fitStems(uint32_t firstRecord, uint32_t count, bool vertical, F
         } else {
             f.kind = s.width > maxWidth ? kStemSplit : kStemPair;
             f.lowOrig = s.position;
-            f.highOrig = clampInt32(position + s.width);
+            f.highOrig = clampInt32(int64_t(s.position) + s.width);
         }
         f.lowPlain = plainScale(f.lowOrig, ppem, m_em);
         f.highPlain = plainScale(f.highOrig, ppem, m_em);
-        const bool zones = vertical && m_dict.zoneCount > 0;
-        int64_t low = 0, high = 0;
-        if (f.kind != kStemPair) {
-            // One edge, or two that do not hold each other: each on the nearest pixel, or on its zone.
-            const bool bottomZone = f.kind == kSingleBottom || f.kind == kStemSplit;
-            const bool topZone = f.kind == kSingleTop;
-            if ((zones && bottomZone && zoneFit(f.lowOrig, false, low)) ||
-                (zones && topZone && zoneFit(f.lowOrig, true, low)))
-                f.anchors |= kLowAnchor;
-            else
-                low = roundPixel(f.lowPlain);
-            high = low;
-            if (f.kind == kStemSplit) {
-                if (zones && zoneFit(f.highOrig, true, high))
-                    f.anchors |= kHighAnchor;
-                else
-                    high = roundPixel(f.highPlain);
-            }
-            f.lowFit = int32_t(clampToWindow(low, f.lowPlain));
-            f.highFit = f.kind == kStemSplit ? int32_t(clampToWindow(high, f.highPlain)) : f.lowFit;
-            continue;
-        }
-        const int64_t b = f.lowPlain, t = f.highPlain;
-        const int64_t width = fitWidth(t - b, vertical);
-        int64_t zb = 0, zt = 0;
-        const bool inBottom = zones && zoneFit(f.lowOrig, false, zb);
-        const bool inTop = zones && zoneFit(f.highOrig, true, zt);
-        f.anchors = uint8_t((inBottom ? kLowAnchor : 0) | (inTop ? kHighAnchor : 0));
-        if (inBottom && inTop) {
-            low = zb, high = zt;
-        } else if (inBottom) {
-            low = zb, high = zb + width;
-        } else if (inTop) {
-            low = zt - width, high = zt;
-        } else {
-            // Centred on the stem's own centre, its low edge on a pixel boundary.
-            low = roundPixel((b + t - width) >> 1);
-            high = low + width;
-        }
-        low = clampToWindow(low, b);
-        high = clampToWindow(high, t);
-        if (inBottom || inTop) {
-            // The zone edge keeps its row; the other edge goes as far as its window lets it, which can leave
-            // a stroke that lies within a pixel of the zone thinner than a pixel (an overshoot suppressed).
-            // Only two zones that cross (bottom zone above top zone) can invert the stem.
-            if (high < low) {
-                high = clampToWindow(low, t);
-                low = std::min(low, high);
-            }
-        } else if (high - low < kPixel) {
-            // The windows left less than a pixel: the low edge down, the high edge up, one pixel at least.
-            low = clampToWindow(floorPixel(b), b);
-            high = clampToWindow(std::max(ceilPixel(t), low + kPixel), t);
-        }
-        f.lowFit = int32_t(low);
-        f.highFit = int32_t(high);
     }
     // Sorted by position, ties by the far edge (insertion sort: 64 stems at most).
     for (uint32_t i = 1; i < count; ++i) {
@@ -426,6 +370,119 @@ void HintFitter::fitStems(uint32_t firstRecord, uint32_t count, bool vertical, F
             --j;
         }
         out[j] = e;
+    }
+
+    // Fitted in that order. An edge that an earlier stem shares (the same position) takes the position that
+    // stem gave it: stems that share an edge, as hint masks often switch between, agree on it.
+    int32_t sharedOrig[kMaxStemEdges], sharedFit[kMaxStemEdges];
+    uint32_t shared = 0;
+    auto find = [&](int32_t orig, int64_t& fit) {
+        for (uint32_t k = 0; k < shared; ++k)
+            if (sharedOrig[k] == orig) return fit = sharedFit[k], true;
+        return false;
+    };
+    auto keep = [&](int32_t orig, int64_t fit) {
+        int64_t known;
+        if (!find(orig, known)) sharedOrig[shared] = orig, sharedFit[shared++] = int32_t(fit);
+    };
+    const bool zones = vertical && m_dict.zoneCount > 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        FittedStem& f = out[i];
+        int64_t low = 0, high = 0;
+        if (f.kind != kStemPair) {
+            // One edge, or two that do not hold each other: each on its zone, where an earlier stem put it,
+            // or on the nearest pixel.
+            const bool bottomZone = f.kind == kSingleBottom || f.kind == kStemSplit;
+            const bool topZone = f.kind == kSingleTop;
+            if ((zones && bottomZone && zoneFit(f.lowOrig, false, low)) ||
+                (zones && topZone && zoneFit(f.lowOrig, true, low)))
+                f.anchors |= kLowAnchor;
+            else if (!find(f.lowOrig, low))
+                low = roundPixel(f.lowPlain);
+            high = low;
+            if (f.kind == kStemSplit) {
+                if (zones && zoneFit(f.highOrig, true, high))
+                    f.anchors |= kHighAnchor;
+                else if (!find(f.highOrig, high))
+                    high = roundPixel(f.highPlain);
+            }
+            f.lowFit = int32_t(clampToWindow(low, f.lowPlain));
+            f.highFit = f.kind == kStemSplit ? int32_t(clampToWindow(high, f.highPlain)) : f.lowFit;
+            keep(f.lowOrig, f.lowFit);
+            keep(f.highOrig, f.highFit);
+            continue;
+        }
+        const int64_t b = f.lowPlain, t = f.highPlain;
+        const int64_t width = fitWidth(t - b, vertical);
+        int64_t zb = 0, zt = 0;
+        const bool inBottom = zones && zoneFit(f.lowOrig, false, zb);
+        const bool inTop = zones && zoneFit(f.highOrig, true, zt);
+        f.anchors = uint8_t((inBottom ? kLowAnchor : 0) | (inTop ? kHighAnchor : 0));
+        int64_t sb = 0, st = 0;
+        const bool lowFixed = inBottom || find(f.lowOrig, sb);
+        const bool highFixed = inTop || find(f.highOrig, st);
+        if (inBottom) sb = zb;
+        if (inTop) st = zt;
+        if (lowFixed && highFixed) {
+            low = sb, high = st;
+        } else if (lowFixed) {
+            low = sb, high = sb + width;
+        } else if (highFixed) {
+            low = st - width, high = st;
+        } else {
+            // Centred on the stem's own centre, its low edge on a pixel boundary.
+            low = roundPixel((b + t - width) >> 1);
+            high = low + width;
+        }
+        low = clampToWindow(low, b);
+        high = clampToWindow(high, t);
+        if (lowFixed || highFixed) {
+            // A fixed edge (on its zone, or where a stem that shares it put it) keeps its row; the other edge
+            // goes as far as its window lets it, which can leave a stroke that lies within a pixel of a zone
+            // thinner than a pixel (an overshoot suppressed). Only two fixed edges the wrong way round (zones
+            // that cross) can invert the stem.
+            if (high < low) {
+                high = clampToWindow(low, t);
+                low = std::min(low, high);
+            }
+        } else if (high - low < kPixel) {
+            // The windows left less than a pixel: the low edge down, the high edge up, one pixel at least.
+            low = clampToWindow(floorPixel(b), b);
+            high = clampToWindow(std::max(ceilPixel(t), low + kPixel), t);
+        }
+        f.lowFit = int32_t(low);
+        f.highFit = int32_t(high);
+        keep(f.lowOrig, f.lowFit);
+        keep(f.highOrig, f.highFit);
+    }
+
+    // Counters, once for the glyph (so that every mask finds the stems where the others do): from bottom
+    // to top, a stem that begins at least minCounter above the end of the stem before it (and does not
+    // overlap it) begins at least a pixel above it when both its edges can move up so; a stem that begins
+    // where the stem before it begins moves with it. Edges on zones stay.
+    const FittedStem* before = nullptr;
+    for (uint32_t i = 0; i < count; ++i) {
+        FittedStem& f = out[i];
+        if (f.kind != kStemPair) continue;
+        if (before && !(f.anchors & kLowAnchor)) {
+            const int64_t width = int64_t(f.highFit) - f.lowFit;
+            int64_t want = f.lowFit;
+            if (f.lowOrig == before->lowOrig) {
+                want = before->lowFit;
+            } else if (f.lowOrig >= before->highOrig &&
+                       int64_t(f.lowPlain) - before->highPlain >= m_scaler.minCounter &&
+                       f.lowFit < int64_t(before->highFit) + kPixel) {
+                want = int64_t(before->highFit) + kPixel;
+            }
+            if (want != f.lowFit && want <= windowHigh(f.lowPlain) && want >= windowLow(f.lowPlain) &&
+                (f.anchors & kHighAnchor
+                     ? int64_t(f.highFit) >= want
+                     : want + width <= windowHigh(f.highPlain) && want + width >= windowLow(f.highPlain))) {
+                f.lowFit = int32_t(want);
+                if (!(f.anchors & kHighAnchor)) f.highFit = int32_t(want + width);
+            }
+        }
+        before = &f;
     }
 }
 
@@ -623,13 +680,13 @@ void HintFitter::selectMask(uint32_t entry) {
     if (m_doX && (first || (inForce & m_x.stems) != m_x.builtFor)) buildMap(m_x, inForce & m_x.stems);
 }
 
-// The sweep over the edges in force (in position order). Anchors first: they keep their rows, only raised
-// where one would fall below the anchor before it. Then every other edge from bottom to top, between the
-// anchor below and the anchor above (which it never passes): never below the edge before it; the high edge
-// of a stem keeps its fitted distance to the low edge (at least a pixel) as far as its window and the next
-// anchor allow; a stem that begins at least minCounter above the stem below it begins at least a pixel above
-// it when both its edges can move up so. Every fit stays on the grid and within its one-pixel window: an
-// edge's window reaches the windows of the edges on both sides of it, since the table is sorted.
+// The sweep over the edges in force (in position order), which settles conflicts between the stems a mask
+// puts in force. Anchors first: they keep their rows, only raised where one would fall below the anchor
+// before it. Then every other edge from bottom to top, between the anchor below and the anchor above (which
+// it never passes): never below the edge before it; the high edge of a stem keeps its fitted distance to the
+// low edge (at least a pixel) as far as its window and the next anchor allow. Every fit stays on the grid
+// and within its one-pixel window: an edge's window reaches the windows of the edges on both sides of it,
+// since the table is sorted.
 void HintFitter::sweep(Direction& d, uint32_t count) const {
     const uint32_t* strong = d.strong;
     int32_t* fit = d.fit;
@@ -652,18 +709,7 @@ void HintFitter::sweep(Direction& d, uint32_t count) const {
             const int64_t cap = next < count ? fit[strong[next]] : INT64_MAX;
             const int64_t hi = std::min(windowHigh(e.plain), cap);
             int64_t f = fit[k];
-            if (j > 0) {
-                const uint32_t pk = strong[j - 1];
-                const GlyphEdge& prev = d.edges[pk - 1];
-                f = std::max<int64_t>(f, fit[pk]);
-                if (e.role() == kEdgeLow && prev.role() == kEdgeHigh &&
-                    int64_t(e.plain) - prev.plain >= m_scaler.minCounter && f < int64_t(fit[pk]) + kPixel) {
-                    const FittedStem& s = m_stems[e.stem];
-                    const int64_t want = int64_t(fit[pk]) + kPixel;
-                    if (want <= hi && want + (s.highFit - s.lowFit) <= std::min(windowHigh(s.highPlain), cap))
-                        f = want;
-                }
-            }
+            if (j > 0) f = std::max<int64_t>(f, fit[strong[j - 1]]);
             if (e.role() == kEdgeHigh) {
                 const FittedStem& s = m_stems[e.stem];
                 const int64_t want = int64_t(s.sweptLow) + (s.highFit - s.lowFit);
@@ -676,9 +722,8 @@ void HintFitter::sweep(Direction& d, uint32_t count) const {
 }
 
 // A direction's map for the stems in force (a set of record indexes): the fits of the edges in force and of
-// the zone segments, swept; the links from every slot to the nearest of those below and above; the
-// sentinels. The edges of the stems switched off (weak edges) stay out of it: lookUp() takes one into
-// account where a coordinate lies on it.
+// the zone segments, swept; the weak edges (of the stems switched off) that fit in; the links from every
+// slot to the nearest included slot below and above; the sentinels.
 void HintFitter::buildMap(Direction& d, uint64_t inForceSet) {
     const uint32_t n = d.n;
     d.builtFor = inForceSet;
@@ -693,17 +738,43 @@ void HintFitter::buildMap(Direction& d, uint64_t inForceSet) {
         strongCount += on;
     }
     sweep(d, strongCount);
-    uint32_t last = 0;  // the last slot in force (0: the low sentinel, none yet)
+    // A stem keeps the rows the first map that puts it in force gives it, in every later map of the glyph
+    // (as an anchor) and as a weak edge: hint replacement never moves a stem that stays in force, and a
+    // contour that runs through two masks stays whole.
+    for (uint32_t j = 0; j < strongCount; ++j) {
+        GlyphEdge& e = d.edges[d.strong[j] - 1];
+        if (e.stem == kSegmentEdge || e.anchor()) continue;
+        e.fit = d.fit[d.strong[j]];
+        e.flags |= kAnchor;
+    }
+    // The weak edges join where they lie outside every stem in force and their row keeps the map in order
+    // (not below the last edge included, not above the next edge in force); the map interpolates between
+    // all included edges, so that a contour that runs through two masks finds the same edges around it.
+    uint32_t nextStrong = 0;       // the next edge in force, as an index into strong[]
+    int64_t openHigh = INT64_MIN;  // the highest high edge of the stems in force met so far
+    uint32_t last = 0;             // the last included slot (0: the low sentinel, none yet)
     for (uint32_t k = 1; k <= n; ++k) {
+        const GlyphEdge& e = d.edges[k - 1];
+        bool included;
         if (d.inForce[k]) {
-            last = k;
-            d.move[k] = d.fit[k] - d.edges[k - 1].plain;
+            included = true;
+            ++nextStrong;
+            if (e.role() == kEdgeLow) openHigh = std::max<int64_t>(openHigh, m_stems[e.stem].highOrig);
+        } else {
+            d.fit[k] = e.fit;
+            included = e.orig >= openHigh &&
+                       (last == 0 || (d.orig[last] != e.orig && d.fit[last] <= e.fit)) &&
+                       (nextStrong >= strongCount || e.fit <= d.fit[d.strong[nextStrong]]);
         }
-        d.prev[k] = last;
+        if (included) {
+            last = k;
+            d.move[k] = d.fit[k] - e.plain;
+        }
+        d.prev[k] = included ? k : d.prev[k - 1];
     }
     uint32_t above = n + 1;
     for (uint32_t k = n; k >= 1; --k) {
-        if (d.inForce[k]) above = k;
+        if (d.prev[k] == k) above = k;
         d.next[k] = above;
     }
     // The sentinels: below every edge the first edge's move, above every edge the last one's.
@@ -712,18 +783,6 @@ void HintFitter::buildMap(Direction& d, uint64_t inForceSet) {
     d.move[n + 1] = last >= 1 ? d.move[last] : 0;
     d.fit[0] = clampInt32(int64_t(d.plainMin) + d.move[0]);
     d.fit[n + 1] = clampInt32(int64_t(d.plainMax) + d.move[n + 1]);
-}
-
-// A weak edge (slot k, of a stem switched off) that a coordinate lies on anchors it at its own row when it
-// lies outside the stems in force (not above the low edge of a stem in force whose high edge is above it)
-// and its row keeps the map in order (not below the edge in force below it, not above the one above it).
-bool HintFitter::weakEdgeHolds(const Direction& d, uint32_t k, uint32_t below) const {
-    const GlyphEdge& e = d.edges[k - 1];
-    if (below >= 1) {
-        const GlyphEdge& b = d.edges[below - 1];
-        if (b.role() == kEdgeLow && m_stems[b.stem].highOrig > e.orig) return false;
-    }
-    return d.fit[below] <= e.fit && e.fit <= d.fit[d.next[k]];
 }
 
 // A coordinate through a direction's map: on an included edge its fitted position; between two included
@@ -755,7 +814,6 @@ inline int32_t HintFitter::lookUp(Direction& d, int32_t v) const {
     }
     const uint32_t a = d.prev[i];
     if (orig[a] == v) return d.fit[a];  // on an edge (most points of a hinted outline are)
-    if (orig[i] == v && weakEdgeHolds(d, i, a)) return d.edges[i - 1].fit;
     const uint32_t b = d.next[i + 1];
     const int64_t moveA = d.move[a];
     const int64_t delta = int64_t(d.move[b]) - moveA;        // at most 128 in magnitude

@@ -605,6 +605,66 @@ TEST(CffHintingScalerTest, DegenerateAndHostileInputStaysSafe) {
     }
 }
 
+TEST(CffHintingScalerTest, StemsKeepTheirRowsAcrossMasksAndStraightLinesStayStraight) {
+    Font f;
+    // Stems 0 and 1 share their low edge (60) with different widths (30 and 140 units), as the stems of a
+    // real font's 'm' do, and masks switch between them; centred each on its own, they would put 60 on
+    // different pixels (at 12 ppem: 0 for the thin one, 1 for the wide one). Stem 2 (a bar at 230 .. 279)
+    // is in force in both masks, with stem 0 below it in one and stem 1 in the other.
+    Hints hints;
+    hints.h(60, 30).h(60, 140).h(230, 49);
+    {
+        Glyph g;
+        box(g, 0, 60, 100, 90);      // contour 0: mask A (stems 0 and 2)
+        box(g, 200, 60, 300, 200);   // contour 1: mask B (stems 1 and 2)
+        box(g, 0, 230, 100, 279);    // contour 2: mask A
+        box(g, 200, 230, 300, 279);  // contour 3: mask B
+        Hints masked = hints;
+        masked.masks = nullptr, masked.maskCount = masked.maskCapacity = 0;
+        masked.mask(0, 0, {0xA0}).mask(1, 0, {0x60}).mask(2, 0, {0xA0}).mask(3, 0, {0x60});
+        for (uint16_t ppem : {9, 10, 11, 12, 13, 14, 16, 18}) {
+            auto s = f.scaler(ppem);
+            Outline h = scaleBoth(*s, &masked, g.outline());
+            EXPECT_EQ(h->points[0].y, h->points[5].y) << ppem;    // the shared edge: one row
+            EXPECT_EQ(h->points[10].y, h->points[15].y) << ppem;  // the bar: the same rows in both masks
+            EXPECT_EQ(h->points[12].y, h->points[17].y) << ppem;
+            EXPECT_EQ(h->points[0].y & 63, 0) << ppem;
+        }
+    }
+    {
+        // One contour through both masks, switching at a vertical step: every horizontal line stays
+        // horizontal, every vertical one vertical.
+        Glyph g;
+        g.move(0, 279)
+            .line(0, 60)
+            .line(800, 60)
+            .line(800, 90)
+            .line(700, 90)
+            .line(700, 200)
+            .line(600, 200)
+            .line(600, 230)
+            .line(800, 230)
+            .line(800, 279)
+            .line(0, 279);
+        Hints masked = hints;
+        masked.masks = nullptr, masked.maskCount = masked.maskCapacity = 0;
+        masked.mask(0, 0, {0xA0}).mask(0, 5, {0x60});
+        for (uint16_t ppem : {9, 10, 11, 12, 13, 14, 16, 18}) {
+            auto s = f.scaler(ppem);
+            Outline h = scaleBoth(*s, &masked, g.outline());
+            for (uint32_t i = 1; i < h->pointCount; ++i) {
+                const OutlinePoint &a = g.outline().points[i - 1], &b = g.outline().points[i];
+                if (a.y == b.y) {
+                    EXPECT_EQ(h->points[i - 1].y, h->points[i].y) << ppem << " entry " << i;
+                }
+                if (a.x == b.x) {
+                    EXPECT_EQ(h->points[i - 1].x, h->points[i].x) << ppem << " entry " << i;
+                }
+            }
+        }
+    }
+}
+
 TEST(CffHintingScalerTest, ContoursThatReturnToTheirStartStayClosedAcrossMasks) {
     Font f;
     Glyph g;

@@ -10,7 +10,9 @@
 //                      so its share is far lower: a different design, printed for comparison only;
 //   fidelity           no coordinate lies more than one pixel from the plain scaler's;
 //   consistency        the local highs of x, z, v and w that lie in the x-height zone land on one pixel row,
-//                      and so do the local lows in the baseline zone of a set of glyphs that stand on it.
+//                      and so do the local lows in the baseline zone of a set of glyphs that stand on it;
+//   straight lines     line entries that are horizontal or vertical in font units and stay so after hinting
+//                      (a contour that runs through two hint masks must not bend): at most 0.25% bent.
 // Glyphs without stems are counted apart (the scaler treats them as any other: zones only).
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -143,8 +145,8 @@ TEST_F(HintingSweep, StemsLandOnTheGridPointsStayWithinAPixelAndZonesLineUp) {
     for (const Face& f : faces) cjk += f.stride > kSanitizerStride;
     ASSERT_GE(cjk, 1u) << "fonts-noto-cjk must be installed";
 
-    std::printf("%-36s %4s %7s %20s %20s %8s %7s\n", "face", "ppem", "glyphs", "ours on grid",
-                "FreeType on grid", "max move", "zones");
+    std::printf("%-36s %4s %7s %20s %20s %8s %7s %16s\n", "face", "ppem", "glyphs", "ours on grid",
+                "FreeType on grid", "max move", "zones", "bent lines");
     uint64_t allEdges = 0, allOurs = 0, allFtEdges = 0, allFt = 0;
     for (const Face& face : faces) {
         corpus::Bytes bytes;
@@ -193,7 +195,7 @@ TEST_F(HintingSweep, StemsLandOnTheGridPointsStayWithinAPixelAndZonesLineUp) {
             scaler->setSize(ppem, ppem);  // (y, x)
             plainScaler.setSize(ppem, ppem);
             ASSERT_EQ(FT_Set_Pixel_Sizes(ft, ppem, ppem), 0);
-            uint64_t edges = 0, ours = 0, ftEdges = 0, ftOurs = 0, glyphs = 0;
+            uint64_t edges = 0, ours = 0, ftEdges = 0, ftOurs = 0, glyphs = 0, lines = 0, bent = 0;
             int64_t maxMove = 0;
             uint32_t worst = 0;
             for (uint32_t g = 0; g < font.glyphCount; g += face.stride) {
@@ -206,6 +208,18 @@ TEST_F(HintingSweep, StemsLandOnTheGridPointsStayWithinAPixelAndZonesLineUp) {
                 scaler->attachHints(record.get());
                 ASSERT_EQ(scaler->scaleOutline(*source, hinted.get()), 0) << face.label() << " glyph " << g;
                 pointsOf(*source, a), pointsOf(*plain, b), pointsOf(*hinted, c);
+                for (uint32_t k = 0; k < source->contourCount; ++k) {
+                    for (uint32_t i = source->contourStart[k] + 1; i < source->contourStart[k + 1]; ++i) {
+                        const OutlinePoint &p0 = source->points[i - 1], &p1 = source->points[i];
+                        if (p1.kind != kOutlineLine) continue;
+                        const bool level = p0.y == p1.y && p0.x != p1.x,
+                                   upright = p0.x == p1.x && p0.y != p1.y;
+                        if (!level && !upright) continue;
+                        ++lines;
+                        const OutlinePoint &h0 = hinted->points[i - 1], &h1 = hinted->points[i];
+                        bent += (level && h0.y != h1.y) || (upright && h0.x != h1.x);
+                    }
+                }
                 ASSERT_EQ(a.size(), c.size());
                 for (size_t i = 0; i < a.size(); ++i) {
                     const int64_t move =
@@ -249,13 +263,17 @@ TEST_F(HintingSweep, StemsLandOnTheGridPointsStayWithinAPixelAndZonesLineUp) {
                           (unsigned long long)edges);
             std::snprintf(ftText, sizeof ftText, "%.1f%% of %llu", ftEdges ? 100.0 * ftOurs / ftEdges : 0.0,
                           (unsigned long long)ftEdges);
-            std::printf("%-36s %4u %7llu %20s %20s %5.2f px %7s\n", face.label().c_str(), ppem,
-                        (unsigned long long)glyphs, ourText, ftText, maxMove / 64.0, rows.c_str());
+            char bentText[32];
+            std::snprintf(bentText, sizeof bentText, "%.3f%% of %llu", lines ? 100.0 * bent / lines : 0.0,
+                          (unsigned long long)lines);
+            std::printf("%-36s %4u %7llu %20s %20s %5.2f px %7s %16s\n", face.label().c_str(), ppem,
+                        (unsigned long long)glyphs, ourText, ftText, maxMove / 64.0, rows.c_str(), bentText);
             allEdges += edges, allOurs += ours, allFtEdges += ftEdges, allFt += ftOurs;
 
             EXPECT_GT(edges, 0u) << face.label();
             EXPECT_GE(ours * 100, edges * 95) << face.label() << " at " << ppem << " ppem";
             EXPECT_LE(maxMove, 64) << face.label() << " at " << ppem << " ppem, glyph " << worst;
+            EXPECT_LE(bent * 400, lines) << face.label() << " at " << ppem << " ppem: straight lines bent";
             // Every face of the run has Latin glyphs: exactly one row each, and the baseline at 0.
             EXPECT_EQ(tops.size(), 1u) << face.label() << " at " << ppem << " ppem: x-height rows";
             EXPECT_EQ(baselines.size(), 1u) << face.label() << " at " << ppem << " ppem: baseline rows";
