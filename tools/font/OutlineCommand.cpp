@@ -1,4 +1,4 @@
-// korv-font outline FONT [--face N] [--ppem N] [--char] ID...
+// korv-font outline FONT [--face N] [--ppem N [--hinted]] [--char] ID...
 //
 // For each ID, a glyph index (or with --char a character code, U+XXXX or decimal, mapped through the face's
 // character map), one header line
@@ -7,7 +7,9 @@
 //   M x y | L x y | Q cx cy x y | C cx1 cy1 cx2 cy2 x y      and "Z" after each contour.
 // Every number is the record's own integer: 26.6 values, font units x 64. With --ppem the outline is first
 // scaled by the face's own scaler (setSize(ppem, ppem), then scaleOutline in place), so coordinates are
-// 26.6 pixels; the advance and side bearing stay as the record holds them (font units x 64).
+// 26.6 pixels; the advance and side bearing stay as the record holds them (font units x 64). With --hinted
+// the glyph's hint record (slot 2, filled by slot 5) is attached to that scaler before scaling: CFF faces'
+// stems and alignment zones are fitted to the pixel grid (TrueType faces have no hint record: plain scaling).
 // With --char, G is the glyph the code maps to, or -1 when it maps to none.
 // A glyph that fails prints its status and the entries appended before the failure (completed contours
 // with their "Z", then the entries of an unfinished one); the command goes on with the next ID and ends
@@ -55,6 +57,7 @@ void printOutline(const GlyphOutline& o, FILE* out) {
 int32_t runOutline(SfntFont& font, const FontOptions& options, FILE* out) {
     uint16_t ppem = 0;
     bool byCode = false;
+    bool hinted = false;
     std::vector<const char*> texts;
     for (int i = 0; i < options.argumentCount; ++i) {
         const char* a = options.arguments[i];
@@ -66,9 +69,15 @@ int32_t runOutline(SfntFont& font, const FontOptions& options, FILE* out) {
             ++i;
         } else if (std::strcmp(a, "--char") == 0) {
             byCode = true;
+        } else if (std::strcmp(a, "--hinted") == 0) {
+            hinted = true;
         } else {
             texts.push_back(a);
         }
+    }
+    if (hinted && !ppem) {
+        std::fprintf(stderr, "korv-font: --hinted needs --ppem\n");
+        return kParamError;
     }
     if (texts.empty()) {
         std::fprintf(stderr, "korv-font: outline needs at least one glyph index (or code with --char)\n");
@@ -96,6 +105,11 @@ int32_t runOutline(SfntFont& font, const FontOptions& options, FILE* out) {
         if (!scaler) return kOutOfMemory;
         scaler->setSize(ppem, ppem);
     }
+    // --hinted: the face's hint record receives each glyph's hints and is attached to the scaler.
+    std::unique_ptr<HintRecord> hints(hinted ? font.newHintRecord() : nullptr);
+    HintRecord* hintPointer = hints.get();
+    if (hinted && font.hintingKind() != 0 && !hintPointer) return kOutOfMemory;
+    if (hintPointer) face.work.hints = &hintPointer;
 
     int32_t firstFailure = 0;
     for (const uint32_t id : ids) {
@@ -110,6 +124,7 @@ int32_t runOutline(SfntFont& font, const FontOptions& options, FILE* out) {
             status = font.getGlyphOutline(id, face.work, *outline);
         }
         if (scaler) {
+            if (hintPointer) scaler->attachHints(hintPointer);
             const int16_t scaled = scaler->scaleOutline(*outline, nullptr);
             if (status == 0) status = scaled;
         }

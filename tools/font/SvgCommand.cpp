@@ -1,11 +1,12 @@
-// korv-font svg FONT [--face N] [--ppem N] [--glyphs A-B | --text STRING] [--points] [-o OUT.svg]
+// korv-font svg FONT [--face N] [--ppem N [--hinted]] [--glyphs A-B | --text STRING] [--points] [-o OUT.svg]
 //
 // A sheet of glyphs, one cell each: the glyph index (and the character for --text) above, the outline
 // filled with the non-zero winding rule, the baseline, the origin and the advance marked, the ascender and
 // descender dashed. --points adds the outline's points: on-curve points filled, off-curve (control) points
 // hollow with their handles, and the on-curve points a quadratic outline implies between two control points
 // as small grey dots. With --ppem the outline is scaled by the face's own scaler to that pixel size (the
-// metric lines likewise, with the same truncating arithmetic) and drawn magnified over the pixel grid.
+// metric lines likewise, with the same truncating arithmetic) and drawn magnified over the pixel grid; with
+// --hinted the glyph's hint record is attached to that scaler first (CFF faces: stems and zones fitted).
 // --glyphs takes one index or a range A-B (default: the first 64 glyphs); --text a UTF-8 string whose
 // characters are mapped through the face's character map. A glyph that fails shows its status in its cell.
 // The sheet goes to OUT.svg, or to standard output without -o; it is written even when glyphs fail.
@@ -266,6 +267,7 @@ private:
 int32_t runSvg(SfntFont& font, const FontOptions& options, FILE* out) {
     uint16_t ppem = 0;
     bool showPoints = false;
+    bool hinted = false;
     const char* outputPath = nullptr;
     const char* glyphRange = nullptr;
     const char* text = nullptr;
@@ -286,10 +288,16 @@ int32_t runSvg(SfntFont& font, const FontOptions& options, FILE* out) {
             outputPath = options.arguments[++i];
         } else if (std::strcmp(a, "--points") == 0) {
             showPoints = true;
+        } else if (std::strcmp(a, "--hinted") == 0) {
+            hinted = true;
         } else {
             std::fprintf(stderr, "korv-font: svg does not know %s\n", a);
             return kParamError;
         }
+    }
+    if (hinted && !ppem) {
+        std::fprintf(stderr, "korv-font: --hinted needs --ppem\n");
+        return kParamError;
     }
     if (glyphRange && text) {
         std::fprintf(stderr, "korv-font: svg takes --glyphs or --text, not both\n");
@@ -347,6 +355,11 @@ int32_t runSvg(SfntFont& font, const FontOptions& options, FILE* out) {
         if (!scaler) return kOutOfMemory;
         scaler->setSize(ppem, ppem);
     }
+    // --hinted: the face's hint record receives each glyph's hints and is attached to the scaler.
+    std::unique_ptr<HintRecord> hints(hinted ? font.newHintRecord() : nullptr);
+    HintRecord* hintPointer = hints.get();
+    if (hinted && font.hintingKind() != 0 && !hintPointer) return kOutOfMemory;
+    if (hintPointer) face.work.hints = &hintPointer;
     const uint16_t em = font.unitsPerEm;
     // Vertical guides: the typographic ascender and descender when the face has 'OS/2', else its box.
     const int32_t ascender = sheetUnits(font.os2Length ? font.os2.sTypoAscender : font.head.yMax, ppem, em);
@@ -357,6 +370,7 @@ int32_t runSvg(SfntFont& font, const FontOptions& options, FILE* out) {
         outline->clear();
         c.status = font.getGlyphOutline(uint32_t(c.glyph), face.work, *outline);
         if (scaler) {
+            if (hintPointer) scaler->attachHints(hintPointer);
             const int16_t scaled = scaler->scaleOutline(*outline, nullptr);
             if (c.status == 0) c.status = scaled;
         }
@@ -424,7 +438,8 @@ int32_t runSvg(SfntFont& font, const FontOptions& options, FILE* out) {
     std::string title =
         name + (options.face ? "  face " + std::to_string(options.face) : "") + "  \xC2\xB7  " +
         std::to_string(cells.size()) + (cells.size() == 1 ? " glyph" : " glyphs") + "  \xC2\xB7  " +
-        (ppem ? std::to_string(ppem) + " ppem, pixel grid" : std::to_string(em) + " units per em");
+        (ppem ? std::to_string(ppem) + (hinted ? " ppem hinted, pixel grid" : " ppem, pixel grid")
+              : std::to_string(em) + " units per em");
     std::fprintf(file,
                  "<text x=\"%.0f\" y=\"26\" font-size=\"15\" fill=\"%s\" font-weight=\"bold\">%s</text>\n",
                  kGap + 2, kInk, escape(title).c_str());
