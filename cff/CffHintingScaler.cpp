@@ -418,37 +418,44 @@ void HintFitter::fitStems(uint32_t firstRecord, uint32_t count, bool vertical, F
         const bool inBottom = zones && zoneFit(f.lowOrig, false, zb);
         const bool inTop = zones && zoneFit(f.highOrig, true, zt);
         f.anchors = uint8_t((inBottom ? kLowAnchor : 0) | (inTop ? kHighAnchor : 0));
-        int64_t sb = 0, st = 0;
-        const bool lowFixed = inBottom || find(f.lowOrig, sb);
-        const bool highFixed = inTop || find(f.highOrig, st);
-        if (inBottom) sb = zb;
-        if (inTop) st = zt;
-        if (lowFixed && highFixed) {
-            low = sb, high = st;
-        } else if (lowFixed) {
-            low = sb, high = sb + width;
-        } else if (highFixed) {
-            low = st - width, high = st;
-        } else {
-            // Centred on the stem's own centre, its low edge on a pixel boundary.
-            low = roundPixel((b + t - width) >> 1);
-            high = low + width;
-        }
-        low = clampToWindow(low, b);
-        high = clampToWindow(high, t);
-        if (lowFixed || highFixed) {
-            // A fixed edge (on its zone, or where a stem that shares it put it) keeps its row; the other edge
-            // goes as far as its window lets it, which can leave a stroke that lies within a pixel of a zone
-            // thinner than a pixel (an overshoot suppressed). Only two fixed edges the wrong way round (zones
-            // that cross) can invert the stem.
-            if (high < low) {
-                high = clampToWindow(low, t);
-                low = std::min(low, high);
+        // A fixed edge: on its zone, or (shared) where a stem fitted before put it.
+        int64_t sb = zb, st = zt;
+        const bool lowShared = !inBottom && find(f.lowOrig, sb);
+        const bool highShared = !inTop && find(f.highOrig, st);
+        auto place = [&](bool lowFixed, bool highFixed) {
+            if (lowFixed && highFixed) {
+                low = sb, high = st;
+            } else if (lowFixed) {
+                low = sb, high = sb + width;
+            } else if (highFixed) {
+                low = st - width, high = st;
+            } else {
+                // Centred on the stem's own centre, its low edge on a pixel boundary.
+                low = roundPixel((b + t - width) >> 1);
+                high = low + width;
             }
-        } else if (high - low < kPixel) {
-            // The windows left less than a pixel: the low edge down, the high edge up, one pixel at least.
-            low = clampToWindow(floorPixel(b), b);
-            high = clampToWindow(std::max(ceilPixel(t), low + kPixel), t);
+            low = clampToWindow(low, b);
+            high = clampToWindow(high, t);
+            if (lowFixed || highFixed) {
+                // The fixed edge keeps its row; the other edge goes as far as its window lets it, which can
+                // leave a stroke that lies within a pixel of a zone thinner than a pixel (an overshoot
+                // suppressed). Only two fixed edges the wrong way round (zones that cross) can invert it.
+                if (high < low) {
+                    high = clampToWindow(low, t);
+                    low = std::min(low, high);
+                }
+            } else if (high - low < kPixel) {
+                // The windows left less than a pixel: the low edge down, the high edge up, a pixel at least.
+                low = clampToWindow(floorPixel(b), b);
+                high = clampToWindow(std::max(ceilPixel(t), low + kPixel), t);
+            }
+        };
+        place(inBottom || lowShared, inTop || highShared);
+        // Sharing yields where it would take the stroke's last pixel and the zones alone would not.
+        if (high - low < kPixel && (lowShared || highShared)) {
+            const int64_t sharedLow = low, sharedHigh = high;
+            place(inBottom, inTop);
+            if (high - low <= sharedHigh - sharedLow) low = sharedLow, high = sharedHigh;
         }
         f.lowFit = int32_t(low);
         f.highFit = int32_t(high);
