@@ -12,8 +12,10 @@
 // Arguments are an offset (bit 1; scaled by the transform's size with bit 11) or two point numbers: a point
 // of the glyph assembled so far and a point of the component, which is moved onto the first.
 //
-// Every point is read into the loader record (flags and 26.6 coordinates); contours are then built from it:
-// quadratic segments between off-curve points meet at their midpoints.
+// A simple glyph's flags are read into the loader record; its coordinates are then decoded and turned into
+// contours in one pass, point by point. A composite's components are read into the loader record (flags and
+// 26.6 coordinates) and moved there; its contours are then built from the loader. Either way quadratic
+// segments between off-curve points meet at their midpoints.
 #include <new>
 
 #include "sfnt/ByteReader.h"
@@ -41,21 +43,6 @@ constexpr uint16_t kScaledComponentOffset = 0x0800;
 
 constexpr uint32_t kGlyphHeaderSize = 10;
 
-// Coordinate bytes per point by its six flag bits, x in the low 32 bits and y in the high 32 bits (so that
-// runs add up in one sum): x 1 when short, 0 when "same", else 2; y likewise with bits 2 and 5.
-constexpr uint64_t coordinateBytes(unsigned f) {
-    const uint64_t x = (f & kXShort) ? 1 : (f & kXSameOrPositive) ? 0 : 2;
-    const uint64_t y = (f & kYShort) ? 1 : (f & kYSameOrPositive) ? 0 : 2;
-    return x | (y << 32);
-}
-struct CoordinateTable {
-    uint64_t bytes[64];
-    constexpr CoordinateTable() : bytes() {
-        for (unsigned f = 0; f < 64; ++f) bytes[f] = coordinateBytes(f);
-    }
-};
-constexpr CoordinateTable kCoordinateBytes;
-
 inline int32_t clampToInt32(int64_t v) {
     return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : int32_t(v);
 }
@@ -75,37 +62,48 @@ inline int32_t fromWide(int64_t sum) {
     return clampToInt32(sum >> 10);
 }
 
-// How a flag's two bits for one axis (short, same-or-positive) read a delta: all-ones masks selecting the
-// one-byte value, its negation, or the 16-bit value, and the bytes used.
-struct DeltaForm {
-    uint32_t narrow;  // the one-byte value
-    uint32_t negate;  // ... negated
-    uint32_t wide;    // the 16-bit value
-    uint32_t bytes;
-};
-constexpr DeltaForm deltaForm(bool isShort, bool sameOrPositive) {
-    if (isShort) return {~0u, sameOrPositive ? 0u : ~0u, 0u, 1u};
-    return sameOrPositive ? DeltaForm{0u, 0u, 0u, 0u} : DeltaForm{0u, 0u, ~0u, 2u};
-}
+// How a point's flags read its two coordinate deltas without a branch, whatever their form: from the two
+// bytes at the axis's cursor taken as a signed 16-bit value w,
+//   delta x 64 = ((w & mask[f]) x factor[f]) >> 8
+// and the cursor moves on by bytes[f]. By the axis's two flag bits (short; same-or-positive):
+//   short, positive: mask 0xFF00 (the first byte, x 256), factor  64   1 byte
+//   short, negative: mask 0xFF00,                          factor -64   1 byte
+//   same:            mask 0, factor 0 (no delta)                         no byte
+//   neither:         mask all ones (w itself),              factor 64 x 256   2 bytes
+// Every product is a multiple of 256 below 2^30 in magnitude, so the shift is exact; the factors carry the
+// x 64 of 26.6. One array per field, so that a flag indexes each one directly.
 struct DeltaTable {
-    DeltaForm x[64], y[64];
-    constexpr DeltaTable() : x(), y() {
+    int32_t maskX[64], factorX[64], maskY[64], factorY[64];
+    int64_t bytesX[64], bytesY[64];
+    // Coordinate bytes per point, x in the low 32 bits and y in the high 32 bits (so that runs add up in one
+    // sum).
+    uint64_t bothBytes[64];
+
+    constexpr DeltaTable() : maskX(), factorX(), maskY(), factorY(), bytesX(), bytesY(), bothBytes() {
         for (unsigned f = 0; f < 64; ++f) {
-            x[f] = deltaForm(f & kXShort, f & kXSameOrPositive);
-            y[f] = deltaForm(f & kYShort, f & kYSameOrPositive);
+            form(f & kXShort, f & kXSameOrPositive, maskX[f], factorX[f], bytesX[f]);
+            form(f & kYShort, f & kYSameOrPositive, maskY[f], factorY[f], bytesY[f]);
+            bothBytes[f] = uint64_t(bytesX[f]) | (uint64_t(bytesY[f]) << 32);
+        }
+    }
+    static constexpr void form(bool isShort, bool sameOrPositive, int32_t& mask, int32_t& factor,
+                               int64_t& bytes) {
+        if (isShort) {
+            mask = 0xFF00;
+            factor = sameOrPositive ? 64 : -64;
+            bytes = 1;
+        } else {
+            mask = sameOrPositive ? 0 : -1;
+            factor = sameOrPositive ? 0 : 64 * 256;
+            bytes = sameOrPositive ? 0 : 2;
         }
     }
 };
-constexpr DeltaTable kDeltaForms;
+constexpr DeltaTable kDeltas;
 
-// One coordinate delta without a branch. Both bytes at `p` must be readable; `p` moves past the bytes the
-// delta used.
-inline uint32_t delta(const DeltaForm& form, const uint8_t*& p) {
-    const uint32_t b0 = p[0];
-    const uint32_t wide = uint32_t(int32_t(int16_t(uint16_t((b0 << 8) | p[1]))));
-    const uint32_t narrow = (b0 ^ form.negate) - form.negate;  // +b0 or -b0
-    p += form.bytes;
-    return (narrow & form.narrow) | (wide & form.wide);
+// The two bytes at `p` as a big-endian signed 16-bit value.
+inline int32_t loadS16(const uint8_t* p) {
+    return int16_t(loadU16(p));
 }
 
 // One glyph's bytes and header (contour count and box, in font units); length 0 for an empty glyph.
@@ -116,56 +114,138 @@ struct GlyphHeader {
     int16_t xMin = 0, yMin = 0, xMax = 0, yMax = 0;
 };
 
-// A simple glyph whose contour ends and flags are in the loader, with its coordinate runs: x from `xp`, y
-// from `yp`, both inside the glyph's bytes, which end at `end`.
+// A simple glyph whose contour ends and flags are in the loader, ready for its coordinates: x deltas from
+// `xp`, y deltas from `yp`, both inside the glyph's bytes. Points from `exactFrom` on (counted from the
+// glyph's first point) must read exactly their own bytes, as their deltas may end the glyph.
 struct SimpleGlyph {
     const uint8_t* xp = nullptr;
     const uint8_t* yp = nullptr;
-    const uint8_t* end = nullptr;
     uint32_t firstPoint = 0;
     uint32_t points = 0;
+    uint32_t exactFrom = 0;
 };
 
-// Reads a simple glyph's points one after the other: x and y in 26.6, x moved by `shift`.
-class CoordinateReader {
-public:
-    // The points start from (x0, y0) (26.6) instead of the origin.
-    explicit CoordinateReader(const SimpleGlyph& g, int32_t x0 = 0, int32_t y0 = 0)
-        : m_xp(g.xp), m_yp(g.yp), m_end(g.end), m_x(uint32_t(x0)), m_y(uint32_t(y0)) {}
+// The coordinates of a simple glyph's points, one point after the other, in 26.6 from an origin. The sums
+// wrap in 32 bits on hostile data rather than overflow; real coordinates are 16-bit values.
+struct Coordinates {
+    Coordinates(const SimpleGlyph& g, int32_t x0, int32_t y0)
+        : xp(g.xp), yp(g.yp), x(uint32_t(x0)), y(uint32_t(y0)) {}
 
-    void next(GlyphLoaderPoint& point) { next(point.flags, point.x, point.y); }
-    void next(uint32_t f, int32_t& x, int32_t& y) {
-        if (m_end - m_yp >= 2) {
-            // Two bytes remain after the y cursor (and so after the x cursor, which is below it): both
-            // bytes at each cursor can be read whatever the flag says, and the delta is chosen without a
-            // branch.
-            m_x += delta(kDeltaForms.x[f], m_xp) << 6;
-            m_y += delta(kDeltaForms.y[f], m_yp) << 6;
-        } else {  // the last points, at the end of the glyph
-            m_x += slowDelta(f & kXShort, f & kXSameOrPositive, m_xp) << 6;
-            m_y += slowDelta(f & kYShort, f & kYSameOrPositive, m_yp) << 6;
-        }
-        x = int32_t(m_x);
-        y = int32_t(m_y);
+    // The next point, by its flags `f`; both cursors must have two readable bytes (the second is read
+    // whatever the flags say).
+    void next(uint32_t f) {
+        x += uint32_t(((loadS16(xp) & kDeltas.maskX[f]) * kDeltas.factorX[f]) >> 8);
+        y += uint32_t(((loadS16(yp) & kDeltas.maskY[f]) * kDeltas.factorY[f]) >> 8);
+        xp += kDeltas.bytesX[f];
+        yp += kDeltas.bytesY[f];
+    }
+    // The same, reading only the bytes the flags call for.
+    void nextExactly(uint32_t f) {
+        x += uint32_t(((exactly(xp, kDeltas.bytesX[f]) & kDeltas.maskX[f]) * kDeltas.factorX[f]) >> 8);
+        y += uint32_t(((exactly(yp, kDeltas.bytesY[f]) & kDeltas.maskY[f]) * kDeltas.factorY[f]) >> 8);
+        xp += kDeltas.bytesX[f];
+        yp += kDeltas.bytesY[f];
+    }
+    template <bool kExact>
+    void advance(uint32_t f) {
+        if (kExact)
+            nextExactly(f);
+        else
+            next(f);
+    }
+    // The value w of a delta of `bytes` bytes: the signed 16-bit value, or the one byte in the high byte.
+    static int32_t exactly(const uint8_t* p, int64_t bytes) {
+        return bytes == 2 ? loadS16(p) : bytes == 1 ? int32_t(p[0]) << 8 : 0;
     }
 
-private:
-    static uint32_t slowDelta(uint32_t isShort, uint32_t sameOrPositive, const uint8_t*& p) {
-        if (isShort) {
-            const uint32_t d = *p++;
-            return sameOrPositive ? d : 0u - d;
-        }
-        if (sameOrPositive) return 0;
-        const uint32_t d = uint32_t(int32_t(int16_t(loadU16(p))));
-        p += 2;
-        return d;
-    }
-
-    const uint8_t* m_xp;
-    const uint8_t* m_yp;
-    const uint8_t* m_end;
-    uint32_t m_x, m_y;  // wrap on hostile data rather than overflow
+    const uint8_t* xp;
+    const uint8_t* yp;
+    uint32_t x, y;
 };
+
+// Reads `points` flags from `p` into the points from `out` on (the low six bits of each), counting the
+// coordinate bytes they call for into `bytes` (x in the low half, y in the high half); false when the flags
+// run past `end` (tested only when kChecked) or a repeat runs past the last point.
+template <bool kChecked>
+inline bool readFlags(const uint8_t*& p, const uint8_t* end, GlyphLoaderPoint* out, uint32_t points,
+                      uint64_t& bytes) {
+    const uint8_t* q = p;
+    GlyphLoaderPoint* const stop = out + points;
+    uint64_t sum = 0;
+    while (out < stop) {
+        if (kChecked && q == end) return false;
+        const size_t f = *q;
+        const size_t kept = f & kKeptFlags;
+        sum += kDeltas.bothBytes[kept];
+        out->flags = uint8_t(kept);
+        ++out;
+        ++q;
+        if (f & kRepeat) {
+            if (kChecked && q == end) return false;
+            const uint32_t repeats = *q++;
+            if (repeats > uint32_t(stop - out)) return false;  // a repeat past the last point
+            sum += repeats * kDeltas.bothBytes[kept];
+            for (GlyphLoaderPoint* const runEnd = out + repeats; out < runEnd; ++out)
+                out->flags = uint8_t(kept);
+        }
+    }
+    p = q;
+    bytes = sum;
+    return true;
+}
+
+// One component record of a composite glyph. The transform as the format lays it out: xx, yx, xy, yy with
+// x' = xx x + xy y, y' = yx x + yy y (2.14); the identity when the record has none.
+struct Component {
+    uint16_t flags = 0;
+    uint16_t glyph = 0;
+    int32_t arg1 = 0, arg2 = 0;
+    int32_t xx = 0x4000, yx = 0, xy = 0, yy = 0x4000;
+    bool transformed = false;
+};
+
+// Reads the next component record; false when the record is not complete.
+inline bool readComponent(ByteReader& reader, Component& c) {
+    c = Component{};
+    c.flags = reader.u16();
+    c.glyph = reader.u16();
+    const bool offset = (c.flags & kArgsAreXYValues) != 0;
+    if (c.flags & kArgsAreWords) {
+        const uint16_t a = reader.u16(), b = reader.u16();
+        // Point numbers are unsigned; offsets signed.
+        c.arg1 = offset ? int32_t(int16_t(a)) : int32_t(a);
+        c.arg2 = offset ? int32_t(int16_t(b)) : int32_t(b);
+    } else {
+        const uint8_t a = reader.u8(), b = reader.u8();
+        c.arg1 = offset ? int32_t(int8_t(a)) : int32_t(a);
+        c.arg2 = offset ? int32_t(int8_t(b)) : int32_t(b);
+    }
+    c.transformed = (c.flags & (kHaveScale | kHaveXYScale | kHaveTwoByTwo)) != 0;
+    if (c.flags & kHaveScale) {
+        c.xx = c.yy = reader.s16();
+    } else if (c.flags & kHaveXYScale) {
+        c.xx = reader.s16();
+        c.yy = reader.s16();
+    } else if (c.flags & kHaveTwoByTwo) {
+        c.xx = reader.s16();
+        c.yx = reader.s16();
+        c.xy = reader.s16();
+        c.yy = reader.s16();
+    }
+    return reader.ok();
+}
+
+// A simple component placed by an offset alone (26.6), whose flags and contour ends are in the loader: its
+// contours are written straight from its coordinates, like a simple glyph's.
+struct PlacedPart {
+    SimpleGlyph glyph;
+    uint32_t firstContour = 0;
+    uint32_t contours = 0;
+    int32_t dx = 0, dy = 0;
+};
+// Composites of up to this many simple components placed by offsets (accented letters, assembled
+// ideographs) are written part by part; the others are assembled in the loader.
+constexpr uint32_t kMaxPlacedParts = 32;
 
 // One top-level load: reads a glyph and, recursively, its components into the loader record.
 class GlyphAssembly {
@@ -183,6 +263,22 @@ public:
     // Checks a simple glyph's structure and reads its contour ends and flags into the loader; the
     // coordinates are left for the caller.
     [[nodiscard]] int16_t readSimple(const GlyphHeader& header, SimpleGlyph& simple);
+
+    // Reads a composite whose components are all simple glyphs placed by offsets alone (or empty glyphs):
+    // each component's contour ends and flags into the loader, with what its coordinates need into `parts`.
+    // True when the composite is of that kind, with `status` 0, or when it fails as load() would fail, with
+    // that status; false when a component needs the loader (a transform, point matching, a composite
+    // component) or there are more than kMaxPlacedParts: then it is to be loaded afresh with load().
+    [[nodiscard]] bool readPlacedParts(const GlyphHeader& header, PlacedPart* parts, uint32_t& count,
+                                       int16_t& status);
+
+    // Forgets what has been loaded, for a fresh load of the glyph.
+    void restart() {
+        m_loader.contourCount = 0;
+        m_loader.depth = 0;
+        pointCount = 0;
+        m_componentsVisited = 0;
+    }
 
     uint32_t pointCount = 0;  // points in the loader record
 
@@ -233,11 +329,19 @@ int16_t GlyphAssembly::load(const GlyphHeader& header, int32_t dx, int32_t dy) {
     if (header.numberOfContours < 0) return loadComposite(header);
     SimpleGlyph simple;
     if (const int16_t status = readSimple(header, simple)) return status;
-    // Deltas: both coordinate runs are inside the glyph. The sums wrap in 32 bits (26.6) on hostile data
-    // rather than overflow; real coordinates are 16-bit values.
-    CoordinateReader reader(simple, dx, dy);
     GlyphLoaderPoint* const out = m_loader.points + simple.firstPoint;
-    for (uint32_t i = 0; i < simple.points; ++i) reader.next(out[i]);
+    Coordinates c(simple, dx, dy);
+    uint32_t i = 0;
+    for (; i < simple.exactFrom; ++i) {
+        c.next(out[i].flags);
+        out[i].x = int32_t(c.x);
+        out[i].y = int32_t(c.y);
+    }
+    for (; i < simple.points; ++i) {
+        c.nextExactly(out[i].flags);
+        out[i].x = int32_t(c.x);
+        out[i].y = int32_t(c.y);
+    }
     pointCount = simple.firstPoint + simple.points;
     return 0;
 }
@@ -257,18 +361,18 @@ int16_t GlyphAssembly::readSimple(const GlyphHeader& header, SimpleGlyph& simple
     const uint8_t* p = glyph + kGlyphHeaderSize;
     const uint8_t* const end = glyph + length;
     const uint32_t firstPoint = pointCount;
-    uint16_t* ends = loader.contourEnds + loader.contourCount;
-    // End points rise strictly (each contour has a point); the last one gives the point count.
+    // End points rise strictly (each contour has a point); the last one gives the point count. They are
+    // stored as they are checked (offset by the points already loaded); a failure leaves them unused.
+    uint16_t* const ends = loader.contourEnds + loader.contourCount;
     int32_t previous = -1;
     for (uint32_t c = 0; c < contourCount; ++c, p += 2) {
         const int32_t e = loadU16(p);
         if (e <= previous) return KORV_FAIL(kFontDataError);
         previous = e;
+        ends[c] = uint16_t(firstPoint + uint32_t(e));
     }
     const uint32_t points = uint32_t(previous) + 1;
     if (firstPoint + points > loader.maxPoints) return KORV_FAIL(kFontDataError);
-    p = glyph + kGlyphHeaderSize;
-    for (uint32_t c = 0; c < contourCount; ++c, p += 2) ends[c] = uint16_t(firstPoint + loadU16(p));
 
     const uint32_t instructionLength = loadU16(p);
     p += 2;
@@ -276,33 +380,36 @@ int16_t GlyphAssembly::readSimple(const GlyphHeader& header, SimpleGlyph& simple
     p += instructionLength;
 
     // Flags, with the coordinate bytes they call for counted on the way (x in the low half of the sum,
-    // y in the high half).
+    // y in the high half). A flag byte gives one point or more and takes at most two bytes, so when the
+    // glyph holds twice as many bytes as there are points (as real glyphs do, with their coordinates after
+    // the flags) no flag can run past it and the end is not tested per flag.
     GlyphLoaderPoint* const out = loader.points + firstPoint;
     uint64_t bytes = 0;
-    for (uint32_t i = 0; i < points;) {
-        if (p == end) return KORV_FAIL(kFontDataError);
-        const uint8_t f = *p++;
-        const uint8_t kept = f & kKeptFlags;
-        out[i++].flags = kept;
-        if (!(f & kRepeat)) {
-            bytes += kCoordinateBytes.bytes[kept];
-            continue;
-        }
-        if (p == end) return KORV_FAIL(kFontDataError);
-        const uint32_t repeats = *p++;
-        if (repeats > points - i) return KORV_FAIL(kFontDataError);  // a repeat past the last point
-        bytes += uint64_t(repeats + 1) * kCoordinateBytes.bytes[kept];
-        for (uint32_t r = 0; r < repeats; ++r) out[i++].flags = kept;
+    const bool roomy = uint64_t(end - p) >= 2 * uint64_t(points);
+    if (!(roomy ? readFlags<false>(p, end, out, points, bytes) : readFlags<true>(p, end, out, points, bytes)))
+        return KORV_FAIL(kFontDataError);
+    const uint32_t xBytes = uint32_t(bytes), yBytes = uint32_t(bytes >> 32);
+    if (uint64_t(xBytes) + yBytes > uint64_t(end - p)) return KORV_FAIL(kFontDataError);
+
+    // A point reads two bytes at each cursor unchecked when two bytes remain from the start of its y delta
+    // on (x deltas come before the y deltas, so its x delta starts earlier still). The y deltas run to the
+    // glyph's end or nearly: the points whose y delta starts in the glyph's last byte, or at its end, are
+    // found from the last point backwards (one or two, or a run of points without y bytes).
+    uint32_t exactFrom = points;
+    const uint8_t* yCursor = p + xBytes + yBytes;  // the end of the y deltas
+    while (exactFrom > 0) {
+        const uint8_t* start = yCursor - kDeltas.bytesY[out[exactFrom - 1].flags];
+        if (end - start >= 2) break;
+        yCursor = start;
+        --exactFrom;
     }
-    const uint64_t xBytes = uint32_t(bytes), yBytes = bytes >> 32;
-    if (xBytes + yBytes > uint64_t(end - p)) return KORV_FAIL(kFontDataError);
 
     loader.contourCount = int16_t(contourTotal);
     simple.xp = p;
     simple.yp = p + xBytes;
-    simple.end = end;
     simple.firstPoint = firstPoint;
     simple.points = points;
+    simple.exactFrom = exactFrom;
     return 0;
 }
 
@@ -317,34 +424,14 @@ int16_t GlyphAssembly::loadComposite(const GlyphHeader& header) {
     uint32_t components = 0;
     uint16_t flags;
     do {
-        flags = reader.u16();
-        const uint16_t child = reader.u16();
-        int32_t arg1, arg2;
-        if (flags & kArgsAreWords) {
-            const uint16_t a = reader.u16(), b = reader.u16();
-            // Point numbers are unsigned; offsets signed.
-            arg1 = (flags & kArgsAreXYValues) ? int32_t(int16_t(a)) : int32_t(a);
-            arg2 = (flags & kArgsAreXYValues) ? int32_t(int16_t(b)) : int32_t(b);
-        } else {
-            const uint8_t a = reader.u8(), b = reader.u8();
-            arg1 = (flags & kArgsAreXYValues) ? int32_t(int8_t(a)) : int32_t(a);
-            arg2 = (flags & kArgsAreXYValues) ? int32_t(int8_t(b)) : int32_t(b);
-        }
-        // The transform, as the format lays it out: xx, yx, xy, yy with x' = xx x + xy y, y' = yx x + yy y.
-        int32_t xx = 0x4000, yx = 0, xy = 0, yy = 0x4000;
-        const bool transformed = (flags & (kHaveScale | kHaveXYScale | kHaveTwoByTwo)) != 0;
-        if (flags & kHaveScale) {
-            xx = yy = reader.s16();
-        } else if (flags & kHaveXYScale) {
-            xx = reader.s16();
-            yy = reader.s16();
-        } else if (flags & kHaveTwoByTwo) {
-            xx = reader.s16();
-            yx = reader.s16();
-            xy = reader.s16();
-            yy = reader.s16();
-        }
-        if (!reader.ok()) return KORV_FAIL(kFontDataError);  // the component is not complete
+        Component component;
+        const bool complete = readComponent(reader, component);
+        flags = component.flags;
+        const uint16_t child = component.glyph;
+        const int32_t arg1 = component.arg1, arg2 = component.arg2;
+        const int32_t xx = component.xx, yx = component.yx, xy = component.xy, yy = component.yy;
+        const bool transformed = component.transformed;
+        if (!complete) return KORV_FAIL(kFontDataError);  // the component is not complete
         if (++components > loader.maxComponentElements) return KORV_FAIL(kFontDataError);
         if (++m_componentsVisited > kMaxComponentsPerGlyph) return KORV_FAIL(kFontDataError);
         if (child >= m_font.maxp.numGlyphs) return KORV_FAIL(kFontDataError);
@@ -405,6 +492,41 @@ int16_t GlyphAssembly::loadComposite(const GlyphHeader& header) {
     return 0;
 }
 
+bool GlyphAssembly::readPlacedParts(const GlyphHeader& header, PlacedPart* parts, uint32_t& count,
+                                    int16_t& status) {
+    // The same tests in the same order as loadComposite, which fails wherever this fails.
+    GlyphLoader& loader = m_loader;
+    count = 0;
+    status = 0;
+    if (loader.depth >= int32_t(m_depthLimit)) {
+        status = KORV_FAIL(kFontDataError);
+        return true;
+    }
+    ByteReader reader(header.bytes + kGlyphHeaderSize, header.length - kGlyphHeaderSize);
+    uint32_t components = 0;
+    Component component;
+    do {
+        if (!readComponent(reader, component) || ++components > loader.maxComponentElements ||
+            ++m_componentsVisited > kMaxComponentsPerGlyph || component.glyph >= m_font.maxp.numGlyphs) {
+            status = KORV_FAIL(kFontDataError);
+            return true;
+        }
+        if (component.transformed || !(component.flags & kArgsAreXYValues)) return false;
+        GlyphHeader childHeader;
+        if ((status = readGlyph(component.glyph, childHeader)) != 0) return true;
+        if (childHeader.length == 0) continue;  // an empty component adds nothing
+        if (childHeader.numberOfContours < 0 || count == kMaxPlacedParts) return false;
+        PlacedPart& part = parts[count++];
+        part.firstContour = uint32_t(loader.contourCount);
+        if ((status = readSimple(childHeader, part.glyph)) != 0) return true;
+        part.contours = uint32_t(loader.contourCount) - part.firstContour;
+        part.dx = component.arg1 * 64;
+        part.dy = component.arg2 * 64;
+        pointCount = part.glyph.firstPoint + part.glyph.points;
+    } while (component.flags & kMoreComponents);
+    return true;
+}
+
 // Halfway between two coordinates, rounded down. The sum wraps in 32 bits like the coordinates themselves
 // (real coordinates are far below 2^30).
 inline int32_t midpoint(int32_t a, int32_t b) {
@@ -416,13 +538,32 @@ inline int32_t midpoint(int32_t a, int32_t b) {
 // off-curve point the control point of a quadratic curve that ends at the next point when that is on the
 // curve, else halfway to it; the contour closes back to its start.
 //
-// The points that follow the start in that walk ("walked" points: first + 1..last, first..last - 1 or
-// first..last) each end a segment when on the curve or after an off-curve point: with the move and the
-// closing entry, that is the contour's entry count. The record makes room for them before they are written,
-// without a branch per point.
-inline uint32_t contourEntries(const GlyphLoaderPoint* pts, uint32_t from, uint32_t to) {
+// The points after the first one, up to the last (or the one before it, when an off-curve first point
+// makes the last one the start), are "walked": each writes one entry, whose kind and control point come
+// from the point before it, and keeps it only when it ends a segment:
+//   on the curve:                  a line (a curve after an off-curve point) to the point
+//   off, after an on-curve point:  nothing kept (the point is the pending control point)
+//   off, after an off-curve point: a curve to halfway between the two
+// The control point is the previous point in each case (a line carries it as an unused value). The end
+// point is chosen by a mask: a branch here would follow the on/off pattern of the points, which no predictor
+// learns. Returns where the next entry goes.
+inline OutlinePoint* segment(OutlinePoint* out, int32_t px, int32_t py, uint32_t previousOn, int32_t x,
+                             int32_t y, uint32_t on) {
+    const uint32_t control = previousOn ^ 1;
+    const int32_t offMask = int32_t(on) - 1;
+    const int32_t mx = midpoint(px, x), my = midpoint(py, y);
+    out->kind = kOutlineLine + 2 * int32_t(control);
+    out->x = x ^ ((x ^ mx) & offMask);
+    out->y = y ^ ((y ^ my) & offMask);
+    out->cx1 = px;
+    out->cy1 = py;
+    return out + (on | control);
+}
+
+// The entries of the walked points `from` to `to` (first + 1 on), with `previousOn` telling whether the
+// first point is on the curve: the move, the segments and the closing entry.
+inline uint32_t contourEntries(const GlyphLoaderPoint* pts, uint32_t from, uint32_t to, uint32_t previousOn) {
     uint32_t entries = 2;
-    uint32_t previousOn = 1;  // the start is on the curve
     for (uint32_t q = from; q <= to; ++q) {
         const uint32_t on = pts[q].flags & kOnCurve;
         entries += on | (previousOn ^ 1);
@@ -431,148 +572,164 @@ inline uint32_t contourEntries(const GlyphLoaderPoint* pts, uint32_t from, uint3
     return entries;
 }
 
-// Writes the entries after a contour's move, one walked point at a time, into room reserved for them.
-class SegmentWriter {
-public:
-    explicit SegmentWriter(OutlinePoint* out) : m_out(out) {}
-
-    // The first walked point when the contour starts elsewhere than at it, off the curve.
-    void startWithControl(int32_t x, int32_t y) {
-        m_cx = x;
-        m_cy = y;
-        m_control = 1;
-    }
-    void point(int32_t x, int32_t y, uint32_t on) {
-        const int32_t onMask = -int32_t(on);
-        // On the curve: a line or a curve to the point; off it: a curve to halfway from the pending control
-        // point, written but kept only when there is one.
-        m_out->kind = kOutlineLine + 2 * int32_t(m_control);
-        m_out->x = (x & onMask) | (midpoint(m_cx, x) & ~onMask);
-        m_out->y = (y & onMask) | (midpoint(m_cy, y) & ~onMask);
-        m_out->cx1 = m_cx;
-        m_out->cy1 = m_cy;
-        m_out += on | m_control;
-        m_cx = (x & ~onMask) | (m_cx & onMask);
-        m_cy = (y & ~onMask) | (m_cy & onMask);
-        m_control = on ^ 1;
-    }
-    void close(int32_t sx, int32_t sy) {
-        m_out->kind = kOutlineLine + 2 * int32_t(m_control);
-        m_out->x = sx;
-        m_out->y = sy;
-        m_out->cx1 = m_cx;
-        m_out->cy1 = m_cy;
-    }
-    // Past the closing entry.
-    const OutlinePoint* end() const { return m_out + 1; }
-
-private:
-    OutlinePoint* m_out;
-    int32_t m_cx = 0, m_cy = 0;
-    uint32_t m_control = 0;
-};
-
-// Opens contour `first`..`last` in the record with room for its entries; false when out of memory. A
-// contour of n points has at most n + 2 entries; only when the record has less room than that are they
-// counted exactly, so that it grows just as it would entry by entry.
-inline bool openContour(GlyphOutline& o, const GlyphLoaderPoint* pts, uint32_t first, uint32_t last) {
+// Opens contour `first`..`last` (walked to `to`) in the record with room for its entries; false when out of
+// memory. A contour of n points has at most n + 2 entries. When `roomy` (the record had room for the whole
+// glyph with one more per contour) no test is needed; otherwise only when the room is short of n + 3 are
+// the entries counted exactly, so that the record grows just as it would entry by entry (the room for the
+// whole glyph passes only when no contour's test would have grown it).
+inline bool openContour(GlyphOutline& o, bool roomy, const GlyphLoaderPoint* pts, uint32_t first,
+                        uint32_t last, uint32_t to) {
     o.contourStart[o.contourCount] = o.pointCount;
-    if (o.pointCapacity - o.pointCount >= last - first + 3) return true;
-    const uint32_t onFirst = pts[first].flags & kOnCurve;
-    const uint32_t onLast = pts[last].flags & kOnCurve;
-    const uint32_t entries =
-        onFirst ? contourEntries(pts, first + 1, last) : contourEntries(pts, first, onLast ? last - 1 : last);
-    return o.reserveInSteps(entries) == 0;
+    if (roomy || o.pointCapacity - o.pointCount >= last - first + 3) return true;
+    return o.reserveInSteps(contourEntries(pts, first + 1, to, pts[first].flags & kOnCurve)) == 0;
 }
 
-// Writes the contour's move and counts the contour, whose last entry the segment writer has closed.
-inline void closeContour(GlyphOutline& o, const SegmentWriter& w, int32_t sx, int32_t sy) {
+// Writes the contour's move and closing entry (after the walked points, which end at `close`) and counts
+// the contour.
+inline void closeContour(GlyphOutline& o, OutlinePoint* close, int32_t sx, int32_t sy, int32_t px, int32_t py,
+                         uint32_t previousOn) {
+    close->kind = kOutlineLine + 2 * int32_t(previousOn ^ 1);
+    close->x = sx;
+    close->y = sy;
+    close->cx1 = px;
+    close->cy1 = py;
     OutlinePoint& move = o.points[o.pointCount];
     move.kind = kOutlineMove;
     move.x = sx;
     move.y = sy;
-    o.pointCount = uint32_t(w.end() - o.points);
+    o.pointCount = uint32_t(close + 1 - o.points);
     o.contourCount += 1;
     o.contourStart[o.contourCount] = o.pointCount;
 }
 
-// Contours from the points in the loader (composites), x moved by `shift`.
-bool writeContours(GlyphOutline& o, const GlyphLoader& loader, int32_t shift) {
-    const GlyphLoaderPoint* pts = loader.points;
-    auto px = [&](uint32_t i) { return int32_t(uint32_t(pts[i].x) + uint32_t(shift)); };
-    uint32_t first = 0;
-    for (int32_t c = 0; c < loader.contourCount; ++c) {
-        const uint32_t last = loader.contourEnds[c];
-        if (!openContour(o, pts, first, last)) return false;
-        SegmentWriter w(o.points + o.pointCount + 1);
-        int32_t sx, sy;
-        if (pts[first].flags & kOnCurve) {
-            sx = px(first);
-            sy = pts[first].y;
-            for (uint32_t q = first + 1; q <= last; ++q) w.point(px(q), pts[q].y, pts[q].flags & kOnCurve);
-        } else {
-            w.startWithControl(px(first), pts[first].y);
-            const bool onLast = pts[last].flags & kOnCurve;
-            for (uint32_t q = first + 1; q < last; ++q) w.point(px(q), pts[q].y, pts[q].flags & kOnCurve);
-            if (onLast) {
-                sx = px(last);
-                sy = pts[last].y;
-            } else {
-                if (last != first) w.point(px(last), pts[last].y, 0);
-                sx = midpoint(px(first), px(last));
-                sy = midpoint(pts[first].y, pts[last].y);
-            }
-        }
-        w.close(sx, sy);
-        closeContour(o, w, sx, sy);
-        first = last + 1;
-    }
-    return true;
+// Whether the record has room for a glyph of `points` points in `contours` contours without a test per
+// contour (see openContour).
+inline bool hasRoomFor(const GlyphOutline& o, uint32_t points, uint32_t contours) {
+    return uint64_t(o.pointCapacity - o.pointCount) >= uint64_t(points) + 3 * uint64_t(contours);
 }
 
-// Contours straight from a simple glyph's coordinates, x moved by `shift`: one pass over the points instead
-// of one to read them into the loader and one to write the entries (the loader keeps the glyph's flags and
-// contour ends; its point coordinates are not filled).
-bool writeSimpleContours(GlyphOutline& o, const GlyphLoader& loader, const SimpleGlyph& simple,
-                         int32_t shift) {
-    const GlyphLoaderPoint* pts = loader.points;
-    CoordinateReader reader(simple, shift);
-    uint32_t first = simple.firstPoint;
-    for (int32_t c = 0; c < loader.contourCount; ++c) {
-        const uint32_t last = loader.contourEnds[c];
-        if (!openContour(o, pts, first, last)) return false;
-        SegmentWriter w(o.points + o.pointCount + 1);
-        int32_t fx, fy, x, y, sx, sy;
-        reader.next(pts[first].flags, fx, fy);
-        if (pts[first].flags & kOnCurve) {
-            sx = fx;
-            sy = fy;
-            for (uint32_t q = first + 1; q <= last; ++q) {
-                const uint32_t f = pts[q].flags;
-                reader.next(f, x, y);
-                w.point(x, y, f & kOnCurve);
+// GCC's straight-line vectoriser packs the five values of an entry into a vector register before storing
+// them, which costs more instructions than the scalar stores it saves; the walk loop opts out of it.
+#if defined(__GNUC__) && !defined(__clang__)
+#define KORV_SCALAR_STORES __attribute__((optimize("no-tree-slp-vectorize")))
+#else
+#define KORV_SCALAR_STORES
+#endif
+
+// Contours straight from a simple glyph's coordinates, x moved by `shift`: each point is decoded and walked
+// in one step (the loader keeps the glyph's flags and contour ends; its coordinates are not filled).
+class SimpleContourWriter {
+public:
+    // The glyph's points start from (x0, y0) (26.6) instead of the origin.
+    SimpleContourWriter(const GlyphLoaderPoint* pts, const SimpleGlyph& g, int32_t x0, int32_t y0)
+        : m_pts(pts),
+          m_coordinates(g, x0, y0),
+          m_exactFrom(g.firstPoint + g.exactFrom),
+          m_first(g.firstPoint) {}
+
+    // Writes the glyph's `contours` contours, whose last points `ends` gives; `roomy` as for openContour.
+    bool write(GlyphOutline& o, const uint16_t* ends, uint32_t contours, bool roomy) {
+        const GlyphLoaderPoint* const pts = m_pts;
+        uint32_t first = m_first;
+        for (uint32_t c = 0; c < contours; ++c) {
+            const uint32_t last = ends[c];
+            const uint32_t onFirst = pts[first].flags & kOnCurve;
+            const uint32_t onLast = pts[last].flags & kOnCurve;
+            // Walked to the last point unless an off-curve first point makes an on-curve last one the start.
+            const uint32_t to = (onFirst | (onLast ^ 1)) ? last : last - 1;
+            if (!openContour(o, roomy, pts, first, last, to)) return false;
+            read(first);
+            const int32_t fx = int32_t(m_coordinates.x), fy = int32_t(m_coordinates.y);
+            m_previousOn = onFirst;
+            m_out = o.points + o.pointCount + 1;
+            walk(first + 1, to + 1);
+            // The last walked point (or the first point): the closing entry's control point.
+            const int32_t px = int32_t(m_coordinates.x), py = int32_t(m_coordinates.y);
+            int32_t sx, sy;
+            if (onFirst) {
+                sx = fx;
+                sy = fy;
+            } else if (to != last) {  // the last point, on the curve, is the start
+                read(last);
+                sx = int32_t(m_coordinates.x);
+                sy = int32_t(m_coordinates.y);
+            } else {  // halfway between the first and the last point (the last walked one)
+                sx = midpoint(fx, px);
+                sy = midpoint(fy, py);
             }
-        } else {
-            w.startWithControl(fx, fy);
-            for (uint32_t q = first + 1; q < last; ++q) {
-                const uint32_t f = pts[q].flags;
-                reader.next(f, x, y);
-                w.point(x, y, f & kOnCurve);
-            }
-            x = fx;
-            y = fy;
-            if (last != first) reader.next(pts[last].flags, x, y);
-            if (pts[last].flags & kOnCurve) {
-                sx = x;
-                sy = y;
-            } else {
-                if (last != first) w.point(x, y, 0);
-                sx = midpoint(fx, x);
-                sy = midpoint(fy, y);
-            }
+            closeContour(o, m_out, sx, sy, px, py, m_previousOn);
+            first = last + 1;
         }
-        w.close(sx, sy);
-        closeContour(o, w, sx, sy);
+        return true;
+    }
+
+private:
+    void read(uint32_t q) {
+        if (q < m_exactFrom)
+            m_coordinates.next(m_pts[q].flags);
+        else
+            m_coordinates.nextExactly(m_pts[q].flags);
+    }
+    // Points [from, stop): those before m_exactFrom read two bytes at each cursor, the rest exactly theirs.
+    void walk(uint32_t from, uint32_t stop) {
+        const uint32_t split = stop < m_exactFrom ? stop : from > m_exactFrom ? from : m_exactFrom;
+        walk<false>(from, split);
+        walk<true>(split, stop);
+    }
+    // The walk keeps its state in locals, which the entries it stores cannot alias.
+    template <bool kExact>
+    KORV_SCALAR_STORES void walk(uint32_t from, uint32_t stop) {
+        const GlyphLoaderPoint* const pts = m_pts;
+        Coordinates c = m_coordinates;
+        OutlinePoint* out = m_out;
+        uint32_t previousOn = m_previousOn;
+        for (uint32_t q = from; q < stop; ++q) {
+            const uint32_t f = pts[q].flags;
+            const int32_t px = int32_t(c.x), py = int32_t(c.y);
+            c.advance<kExact>(f);
+            const uint32_t on = f & kOnCurve;
+            out = segment(out, px, py, previousOn, int32_t(c.x), int32_t(c.y), on);
+            previousOn = on;
+        }
+        m_coordinates = c;
+        m_out = out;
+        m_previousOn = previousOn;
+    }
+
+    const GlyphLoaderPoint* m_pts;
+    Coordinates m_coordinates;
+    uint32_t m_exactFrom;
+    uint32_t m_first;
+    OutlinePoint* m_out = nullptr;
+    uint32_t m_previousOn = 0;
+};
+
+// Contours from the points in the loader (composites), x moved by `shift`.
+bool writeContours(GlyphOutline& o, const GlyphLoader& loader, uint32_t points, int32_t shift) {
+    const GlyphLoaderPoint* const pts = loader.points;
+    const uint32_t contours = uint32_t(loader.contourCount);
+    const bool roomy = hasRoomFor(o, points, contours);
+    auto px = [&](uint32_t i) { return int32_t(uint32_t(pts[i].x) + uint32_t(shift)); };
+    uint32_t first = 0;
+    for (uint32_t c = 0; c < contours; ++c) {
+        const uint32_t last = loader.contourEnds[c];
+        const uint32_t onFirst = pts[first].flags & kOnCurve;
+        const uint32_t onLast = pts[last].flags & kOnCurve;
+        const uint32_t to = (onFirst | (onLast ^ 1)) ? last : last - 1;
+        if (!openContour(o, roomy, pts, first, last, to)) return false;
+        OutlinePoint* out = o.points + o.pointCount + 1;
+        for (uint32_t q = first + 1; q <= to; ++q)
+            out = segment(out, px(q - 1), pts[q - 1].y, pts[q - 1].flags & kOnCurve, px(q), pts[q].y,
+                          pts[q].flags & kOnCurve);
+        int32_t sx, sy;
+        if (onFirst || to != last) {
+            sx = px(onFirst ? first : last);
+            sy = pts[onFirst ? first : last].y;
+        } else {
+            sx = midpoint(px(first), px(last));
+            sy = midpoint(pts[first].y, pts[last].y);
+        }
+        closeContour(o, out, sx, sy, px(to), pts[to].y, pts[to].flags & kOnCurve);
         first = last + 1;
     }
     return true;
@@ -594,14 +751,27 @@ int16_t TrueTypeFont::getGlyphOutline(uint32_t glyph, GlyphWork& work, GlyphOutl
     loader.advance = int32_t(advanceWidth) * 64;
     loader.leftSideBearing = int32_t(sideBearing) * 64;
 
-    // A simple glyph is read straight into the outline; a composite is assembled in the loader first.
+    // A simple glyph, and a composite of simple glyphs placed by offsets, are read straight into the
+    // outline; any other composite is assembled in the loader first.
     GlyphAssembly assembly(*this, loader);
     GlyphHeader header;
     if (const int16_t status = assembly.readGlyph(glyph, header)) return status;
     const bool simple = header.length && header.numberOfContours > 0;
     SimpleGlyph simpleGlyph;
-    if (const int16_t status = simple ? assembly.readSimple(header, simpleGlyph) : assembly.load(header))
-        return status;
+    PlacedPart parts[kMaxPlacedParts];
+    uint32_t partCount = 0;
+    bool placed = false;
+    if (simple) {
+        if (const int16_t status = assembly.readSimple(header, simpleGlyph)) return status;
+    } else if (header.length) {
+        int16_t status = 0;
+        placed = assembly.readPlacedParts(header, parts, partCount, status);
+        if (!placed) {  // loaded afresh
+            assembly.restart();
+            status = assembly.load(header);
+        }
+        if (status) return status;
+    }
 
     outline.advance = loader.advance;
     outline.sideBearing = loader.leftSideBearing;
@@ -613,10 +783,25 @@ int16_t TrueTypeFont::getGlyphOutline(uint32_t glyph, GlyphWork& work, GlyphOutl
         work.box->xMax = int32_t(header.xMax) * 64 + shift;
         work.box->yMin = int32_t(header.yMin) * 64;
     }
-    if (uint32_t(loader.contourCount) + outline.contourCount > kMaxTrueTypeContours)
-        return KORV_FAIL(kFontDataError);
-    const bool written = simple ? writeSimpleContours(outline, loader, simpleGlyph, shift)
-                                : writeContours(outline, loader, shift);
+    const uint32_t contours = uint32_t(loader.contourCount);
+    if (contours + outline.contourCount > kMaxTrueTypeContours) return KORV_FAIL(kFontDataError);
+    bool written = true;
+    if (simple) {
+        written = SimpleContourWriter(loader.points, simpleGlyph, shift, 0)
+                      .write(outline, loader.contourEnds, contours,
+                             hasRoomFor(outline, simpleGlyph.points, contours));
+    } else if (placed) {
+        // Each part from its offset, moved by the shift as well (both wrap in 32 bits like the points).
+        const bool roomy = hasRoomFor(outline, assembly.pointCount, contours);
+        for (uint32_t i = 0; i < partCount && written; ++i) {
+            const PlacedPart& part = parts[i];
+            written = SimpleContourWriter(loader.points, part.glyph,
+                                          int32_t(uint32_t(part.dx) + uint32_t(shift)), part.dy)
+                          .write(outline, loader.contourEnds + part.firstContour, part.contours, roomy);
+        }
+    } else {
+        written = writeContours(outline, loader, assembly.pointCount, shift);
+    }
     return written ? 0 : KORV_FAIL(int16_t(kOutOfMemory));
 }
 
