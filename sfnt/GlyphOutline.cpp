@@ -5,6 +5,8 @@
 // one is freed.
 #include "sfnt/GlyphOutline.h"
 
+#include <cstddef>
+#include <cstring>
 #include <new>
 
 #include "sfnt/FixedMath.h"
@@ -89,47 +91,90 @@ OutlineScaler* SfntFont::newScaler() {
 namespace {
 
 __extension__ typedef unsigned __int128 Wide;
+__extension__ typedef __int128 SignedWide;
 
-// size x value / unitsPerEm, truncated toward zero, for one axis. The division by the em is done as a
-// multiplication by its reciprocal m = floor(2^64 / em) + 1, which is exact here: the magnitude n of
-// size x value is below 2^47, so n x m / 2^64 exceeds n / em by less than 2^-17, less than the 1 / em that
-// separates n / em from the next integer. A quotient beyond the 32-bit range (a huge size over a tiny em)
-// is clamped to it rather than wrapped.
-class AxisScale {
-public:
-    AxisScale(uint16_t size, uint16_t em) : m_size(size), m_one(em == 1) {
-        m_reciprocal = em > 1 ? uint64_t(~uint64_t(0) / em) + 1 : 0;
-    }
-    int32_t operator()(int32_t value) const {
-        const uint64_t magnitude = value < 0 ? 0u - uint64_t(int64_t(value)) : uint64_t(value);
-        const uint64_t n = magnitude * m_size;
-        const uint64_t q = m_one ? n : uint64_t((Wide(n) * m_reciprocal) >> 64);
-        const uint64_t limit = value < 0 ? uint64_t(INT32_MAX) + 1 : uint64_t(INT32_MAX);
-        const uint64_t clamped = q > limit ? limit : q;
-        return value < 0 ? int32_t(0u - uint32_t(clamped)) : int32_t(clamped);
-    }
+// size x value / em, truncated toward zero, for one axis. With size = whole x em + rest (rest < em) and a
+// the magnitude of the value,
+//   floor(size x a / em) = whole x a + floor(rest x a / em)
+// and the second term is the high word of a x r, r = floor(rest x 2^64 / em) + 1 (r < 2^64). That is exact
+// for every value of 32 bits: r exceeds rest x 2^64 / em by e, 0 < e <= 1, so a x r / 2^64 exceeds
+// rest x a / em by a x e / 2^64 <= 2^31 / 2^64, less than the 1 / em (>= 2^-16) that a quotient below an
+// integer keeps from it. The sign is put back after (truncation toward zero).
+PlainScaler::AxisFactors axisFactors(uint16_t size, uint16_t em) {
+    PlainScaler::AxisFactors f;
+    f.whole = size / em;
+    const uint32_t rest = size % em;
+    f.reciprocal = uint64_t((Wide(rest) << 64) / em) + 1;
+    return f;
+}
 
-private:
-    uint64_t m_size;
-    bool m_one;
-    uint64_t m_reciprocal = 0;
-};
+// The ways of dividing, fastest first:
+//   kSignedHigh: sizes below half the em (r < 2^63, the usual case): the high word of the signed product
+//                v x r is floor(v x rest / em) for v >= 0; for v < 0 it is one less than the truncated
+//                quotient (v x r / 2^64 lies below -floor(a x rest / em) by more than 0 and at most
+//                1 - 1/em + 2^-33, as above), so adding the sign bit truncates toward zero. One
+//                multiplication and no sign handling around it.
+//   kMagnitude:  sizes below the em: the magnitude's quotient, then the sign; it always fits (it is below
+//                the magnitude).
+//   kClamped:    any size: whole x a added, and a quotient beyond the 32-bit range (a huge size over a tiny
+//                em) clamped to it rather than wrapped.
+enum class Division { kSignedHigh, kMagnitude, kClamped };
+
+template <Division kDivision>
+inline int32_t scaleValue(int32_t v, PlainScaler::AxisFactors f) {
+    if (kDivision == Division::kSignedHigh) {
+        const int64_t high = int64_t((SignedWide(v) * SignedWide(int64_t(f.reciprocal))) >> 64);
+        return int32_t(high) + int32_t(uint32_t(v) >> 31);
+    }
+    const uint32_t sign = uint32_t(v >> 31);         // 0 or all ones
+    const uint64_t a = (uint32_t(v) ^ sign) - sign;  // the magnitude (2^31 for INT32_MIN)
+    uint64_t q = uint64_t((Wide(a) * f.reciprocal) >> 64);
+    if (kDivision == Division::kClamped) {
+        q += f.whole * a;
+        const uint64_t limit = uint64_t(INT32_MAX) + (sign & 1);
+        q = q > limit ? limit : q;
+    }
+    return int32_t((uint32_t(q) ^ sign) - sign);
+}
 
 // Scales the coordinates the entry's kind uses; false for an unknown kind (the entry is left as it is).
-inline bool scaleEntry(OutlinePoint& p, const AxisScale& sx, const AxisScale& sy) {
+// Without a branch on the kind between lines and curves, which alternate with no pattern a predictor
+// learns: the end point and a second pair are scaled for every entry, the second pair being the first
+// control point of a curve and the end point itself (scaled again to the same values) otherwise. The pair
+// is addressed by its byte offset in the entry (cx1, cy1 or x, y), so that only coordinates the kind uses
+// are read or written, and no branch picks them. A cubic curve's second control point is one more branch,
+// which in TrueType outlines is never taken.
+template <Division kDivision>
+inline bool scaleEntry(OutlinePoint& p, PlainScaler::AxisFactors sx, PlainScaler::AxisFactors sy) {
     const int32_t kind = p.kind;
     if (uint32_t(kind) > uint32_t(kOutlineQuadratic)) return false;
-    p.x = sx(p.x);
-    p.y = sy(p.y);
-    if (kind >= kOutlineCubic) {  // the first control point: cubic and quadratic curves
-        p.cx1 = sx(p.cx1);
-        p.cy1 = sy(p.cy1);
-        if (kind == kOutlineCubic) {
-            p.cx2 = sx(p.cx2);
-            p.cy2 = sy(p.cy2);
-        }
+    constexpr size_t kEnd = offsetof(OutlinePoint, x), kControl = offsetof(OutlinePoint, cx1);
+    const size_t pair = kind >= kOutlineCubic ? kControl : kEnd;  // a select between two constants
+    unsigned char* const bytes = reinterpret_cast<unsigned char*>(&p);
+    int32_t cx, cy;
+    std::memcpy(&cx, bytes + pair, 4);
+    std::memcpy(&cy, bytes + pair + 4, 4);
+    p.x = scaleValue<kDivision>(p.x, sx);
+    p.y = scaleValue<kDivision>(p.y, sy);
+    cx = scaleValue<kDivision>(cx, sx);
+    cy = scaleValue<kDivision>(cy, sy);
+    std::memcpy(bytes + pair, &cx, 4);
+    std::memcpy(bytes + pair + 4, &cy, 4);
+    if (kind == kOutlineCubic) {
+        p.cx2 = scaleValue<kDivision>(p.cx2, sx);
+        p.cy2 = scaleValue<kDivision>(p.cy2, sy);
     }
     return true;
+}
+
+// Scales entries [p, end) in place; false when one of them has an unknown kind. The factors are copies,
+// which the entries' stores cannot alias.
+template <Division kDivision>
+bool scaleEntries(OutlinePoint* p, const OutlinePoint* end, PlainScaler::AxisFactors sx,
+                  PlainScaler::AxisFactors sy) {
+    bool known = true;
+    for (; p < end; ++p) known &= scaleEntry<kDivision>(*p, sx, sy);
+    return known;
 }
 
 }  // namespace
@@ -138,14 +183,24 @@ int16_t PlainScaler::scaleOutline(GlyphOutline& source, GlyphOutline* destinatio
     if (source.contourCount >= kMaxOutlineContours) return KORV_FAIL(kFontDataError);
     // A record whose em is 0 cannot be divided by; no coordinate can be scaled.
     if (unitsPerEm == 0) return KORV_FAIL(kFontDataError);
-    const AxisScale sx(xPpem, unitsPerEm), sy(yPpem, unitsPerEm);
+    if (m_factorsEm != unitsPerEm || m_factorsX != xPpem || m_factorsY != yPpem) {
+        m_x = axisFactors(xPpem, unitsPerEm);
+        m_y = axisFactors(yPpem, unitsPerEm);
+        m_factorsEm = unitsPerEm;
+        m_factorsX = xPpem;
+        m_factorsY = yPpem;
+    }
+    const bool belowEm = m_x.whole == 0 && m_y.whole == 0;
+    const bool belowHalfEm = belowEm && (m_x.reciprocal | m_y.reciprocal) < (uint64_t(1) << 63);
+    auto scale = [&](OutlinePoint* p, const OutlinePoint* end) {
+        if (belowHalfEm) return scaleEntries<Division::kSignedHigh>(p, end, m_x, m_y);
+        if (belowEm) return scaleEntries<Division::kMagnitude>(p, end, m_x, m_y);
+        return scaleEntries<Division::kClamped>(p, end, m_x, m_y);
+    };
     int16_t status = 0;
 
     if (!destination || destination == &source) {
-        OutlinePoint* p = source.points;
-        OutlinePoint* end = p + source.pointCount;
-        for (; p < end; ++p)
-            if (!scaleEntry(*p, sx, sy)) status = KORV_FAIL(int16_t(kNoCharMap));
+        if (!scale(source.points, source.points + source.pointCount)) status = KORV_FAIL(int16_t(kNoCharMap));
         return status;
     }
 
@@ -163,10 +218,8 @@ int16_t PlainScaler::scaleOutline(GlyphOutline& source, GlyphOutline* destinatio
         const int16_t grown = destination->reserve(count);
         if (grown) return grown;
         OutlinePoint* out = destination->points + destination->pointCount;
-        for (uint32_t i = 0; i < count; ++i) {
-            out[i] = source.points[first + i];
-            if (!scaleEntry(out[i], sx, sy)) status = KORV_FAIL(int16_t(kNoCharMap));
-        }
+        for (uint32_t i = 0; i < count; ++i) out[i] = source.points[first + i];
+        if (!scale(out, out + count)) status = KORV_FAIL(int16_t(kNoCharMap));
         destination->pointCount += count;
         destination->contourStart[destination->contourCount] = destination->pointCount - count;
         destination->contourCount += 1;

@@ -122,4 +122,16 @@ public:
     uint16_t unitsPerEm;
     uint16_t xPpem = 0;
     uint16_t yPpem = 0;
+
+    // How one axis divides by the em: size = whole x em + rest, and rest / em as a 64-bit reciprocal.
+    struct AxisFactors {
+        uint64_t whole = 0;
+        uint64_t reciprocal = 0;
+    };
+
+private:
+    // The factors of both axes, worked out for the sizes and em they were made from (the fields above are
+    // public and may change between calls).
+    uint16_t m_factorsEm = 0, m_factorsX = 0, m_factorsY = 0;
+    AxisFactors m_x, m_y;
 };

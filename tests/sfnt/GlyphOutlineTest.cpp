@@ -138,36 +138,74 @@ TEST(GlyphOutlineTest, PlainScalerInPlaceAndIntoDestination) {
     EXPECT_EQ(rawOutlineText(*big), "M 2147483647 -2147483648 Z\n");
 }
 
-// The scaler divides by the em through a reciprocal: every quotient must be the truncating division's.
+// The scaler divides by the em through a reciprocal, three ways by the size (below half the em, below the
+// em, any): every quotient must be the truncating division's, for the coordinates of every kind, on both
+// axes with their own sizes; the coordinates a kind does not use are neither read nor written.
 TEST(GlyphOutlineTest, PlainScalerIsExactDivision) {
     std::mt19937 random(12345);
     const uint16_t ems[] = {1, 2, 3, 7, 16, 1000, 1024, 2000, 2048, 4096, 65521, 65535};
-    const uint16_t sizes[] = {1, 7, 12, 16, 300, 4096, 65535};
+    const uint16_t sizes[] = {0, 1, 7, 12, 16, 300, 1023, 1024, 1500, 4096, 32767, 32768, 65535};
     std::vector<int32_t> values = {
         0, 1, -1, 63, -63, 64, -64, INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1};
-    for (int i = 0; i < 2000; ++i) values.push_back(int32_t(random()));
-    for (int i = 0; i < 2000; ++i)
-        values.push_back(int32_t(random() % 4194304) - 2097152);  // real 26.6 range
+    for (int i = 0; i < 600; ++i) values.push_back(int32_t(random()));
+    for (int i = 0; i < 600; ++i) values.push_back(int32_t(random() % 4194304) - 2097152);  // real 26.6 range
+    auto expected = [](int32_t value, uint16_t size, uint16_t em) {
+        const int64_t q = int64_t(value) * size / em;
+        return int32_t(std::min<int64_t>(INT32_MAX, std::max<int64_t>(INT32_MIN, q)));
+    };
+    constexpr int32_t kUnused = 0x5A5A5A5A;
     OutlinePtr o(newGlyphOutline(1));
     for (const uint16_t em : ems) {
-        for (const uint16_t size : sizes) {
+        for (size_t s = 0; s < std::size(sizes); ++s) {
+            const uint16_t xSize = sizes[s], ySize = sizes[(s + 3) % std::size(sizes)];
             PlainScaler scaler(em);
-            scaler.setSize(size, size);
-            for (size_t i = 0; i < values.size(); i += 2) {
-                o->clear();
-                append(*o, {kOutlineLine, values[i], values[i + 1 < values.size() ? i + 1 : 0], 0, 0, 0, 0});
-                endContour(*o);
-                const OutlinePoint before = o->points[0];
-                ASSERT_EQ(scaler.scaleOutline(*o, nullptr), 0);
-                for (const auto& [scaled, value] :
-                     {std::pair{o->points[0].x, before.x}, std::pair{o->points[0].y, before.y}}) {
-                    int64_t expected = int64_t(value) * size / em;
-                    expected = std::min<int64_t>(INT32_MAX, std::max<int64_t>(INT32_MIN, expected));
-                    ASSERT_EQ(scaled, expected) << value << " x " << size << " / " << em;
+            scaler.setSize(xSize, ySize);
+            o->clear();
+            for (size_t i = 0; i + 6 <= values.size(); i += 6) {
+                const int32_t* v = &values[i];
+                append(*o, {kOutlineLine, v[0], v[1], kUnused, kUnused, kUnused, kUnused});
+                append(*o, {kOutlineQuadratic, v[2], v[3], v[4], v[5], kUnused, kUnused});
+                append(*o, {kOutlineCubic, v[4], v[5], v[0], v[1], v[2], v[3]});
+                append(*o, {kOutlineMove, v[3], v[2], kUnused, kUnused, kUnused, kUnused});
+            }
+            endContour(*o);
+            const std::vector<OutlinePoint> before(o->points, o->points + o->pointCount);
+            ASSERT_EQ(scaler.scaleOutline(*o, nullptr), 0);
+            for (uint32_t i = 0; i < o->pointCount; ++i) {
+                const OutlinePoint& b = before[i];
+                const OutlinePoint& p = o->points[i];
+                const int32_t used = b.kind == kOutlineCubic ? 6 : b.kind == kOutlineQuadratic ? 4 : 2;
+                const int32_t was[6] = {b.x, b.y, b.cx1, b.cy1, b.cx2, b.cy2};
+                const int32_t now[6] = {p.x, p.y, p.cx1, p.cy1, p.cx2, p.cy2};
+                for (int k = 0; k < 6; ++k) {
+                    const int32_t want = k < used ? expected(was[k], k % 2 ? ySize : xSize, em) : was[k];
+                    ASSERT_EQ(now[k], want) << "kind " << b.kind << " coordinate " << k << ": " << was[k]
+                                            << " x " << (k % 2 ? ySize : xSize) << " / " << em;
                 }
             }
         }
     }
+}
+
+// The scaler's fields are public: sizes and em changed without setSize are the ones used.
+TEST(GlyphOutlineTest, PlainScalerFollowsItsFields) {
+    OutlinePtr o(newGlyphOutline(1000));
+    PlainScaler scaler(1000);
+    scaler.setSize(16, 16);
+    auto scaled = [&](int32_t x, int32_t y) {
+        o->clear();
+        append(*o, {kOutlineMove, x, y, 0, 0, 0, 0});
+        endContour(*o);
+        EXPECT_EQ(scaler.scaleOutline(*o, nullptr), 0);
+        return std::pair{o->points[0].x, o->points[0].y};
+    };
+    EXPECT_EQ(scaled(64000, -64000), std::pair(1024, -1024));
+    scaler.xPpem = 32;
+    EXPECT_EQ(scaled(64000, -64000), std::pair(2048, -1024));
+    scaler.unitsPerEm = 2000;
+    EXPECT_EQ(scaled(64000, -64000), std::pair(1024, -512));
+    scaler.yPpem = 4000;
+    EXPECT_EQ(scaled(64000, -64000), std::pair(1024, -128000));
 }
 
 TEST(GlyphOutlineTest, PlainScalerRefusals) {
