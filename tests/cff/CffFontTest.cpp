@@ -167,7 +167,7 @@ Bytes fdSelect3(const std::vector<std::pair<uint16_t, uint8_t>>& ranges, uint16_
     return b.vec();
 }
 
-// A CID-keyed spec with `n` Font DICTs, Private DICT i holding defaultWidthX i.
+// A CID-keyed font description with `n` Font DICTs, Private DICT i holding defaultWidthX i.
 CffSpec cidSpec(size_t n, Bytes fdSelect, uint32_t glyphs) {
     CffSpec s;
     s.cid = true;
@@ -374,7 +374,7 @@ TEST(CffFontTest, AlignmentZones) {
     EXPECT_EQ(p.blueScale, 4096);
     EXPECT_EQ(p.blueShift, 3 * 64);
     EXPECT_EQ(p.blueFuzz, 0);
-    // The specified fields are untouched by the zones.
+    // The width and stem fields are untouched by the zones.
     EXPECT_EQ(p.stemHCount, 0);
     EXPECT_EQ(p.defaultWidthX, 0);
 }
