@@ -37,7 +37,7 @@ Bytes ops(std::initializer_list<Bytes> parts) {
 
 // A CFF table laid out as: header, Name, Top DICT, String and Global Subr INDEXes, CharStrings INDEX,
 // FDSelect, FDArray INDEX, then each Private DICT followed by its local Subr INDEX.
-struct CffSpec {
+struct CffLayout {
     uint8_t major = 1, hdrSize = 4, offSize = 4;
     Bytes topExtra;                   // Top DICT operators before the generated ones
     std::vector<Bytes> moreTopDicts;  // Top DICTs after the first
@@ -59,7 +59,7 @@ struct Built {
     std::vector<uint32_t> privateAt, privateSize;
 };
 
-Built buildCff(const CffSpec& s) {
+Built buildCff(const CffLayout& s) {
     Built out;
     // Private DICT bodies, each with a Subrs operator pointing right after itself when it has subrs.
     std::vector<Bytes> privateBodies;
@@ -168,8 +168,8 @@ Bytes fdSelect3(const std::vector<std::pair<uint16_t, uint8_t>>& ranges, uint16_
 }
 
 // A CID-keyed font description with `n` Font DICTs, Private DICT i holding defaultWidthX i.
-CffSpec cidSpec(size_t n, Bytes fdSelect, uint32_t glyphs) {
-    CffSpec s;
+CffLayout cidLayout(size_t n, Bytes fdSelect, uint32_t glyphs) {
+    CffLayout s;
     s.cid = true;
     s.glyphs = glyphs;
     s.fdSelect = std::move(fdSelect);
@@ -189,7 +189,7 @@ TEST(CffFontTest, ConstructionAndRelease) {
     EXPECT_EQ(font->privateDicts[255].blueScale, kCffDefaultBlueScale);
     EXPECT_EQ(font->fontDictOf(7), 0);
 
-    CffSpec s;
+    CffLayout s;
     s.localSubrs = {{Bytes{11}, Bytes{11}}};
     const Built b = buildCff(s);
     ASSERT_EQ(load(*font, b.bytes), 0);
@@ -204,7 +204,7 @@ TEST(CffFontTest, ConstructionAndRelease) {
 }
 
 TEST(CffFontTest, HeaderRules) {
-    CffSpec s;
+    CffLayout s;
     CffFont font;
     ASSERT_EQ(load(font, buildCff(s).bytes), 0);
     EXPECT_EQ(font.cffHeaderOffSize, 4);
@@ -218,18 +218,18 @@ TEST(CffFontTest, HeaderRules) {
     minor[1] = 0xFF;
     EXPECT_EQ(load(font, minor), 0);
 
-    s = CffSpec();
+    s = CffLayout();
     s.major = 2;
     EXPECT_EQ(load(font, buildCff(s).bytes), kFontDataError);
-    s = CffSpec();
+    s = CffLayout();
     s.hdrSize = 3;
     EXPECT_EQ(load(font, buildCff(s).bytes), kFontDataError);
-    EXPECT_EQ(font.loadCffTable(buildCff(CffSpec()).bytes.data(), 3), kFontDataError);
+    EXPECT_EQ(font.loadCffTable(buildCff(CffLayout()).bytes.data(), 3), kFontDataError);
     EXPECT_EQ(font.loadCffTable(nullptr, 0), kFontDataError);
 }
 
 TEST(CffFontTest, NameKeyedFont) {
-    CffSpec s;
+    CffLayout s;
     s.topExtra = ops({dictInt(-100), dictInt(-200), dictInt(1100), dictInt(900), dictOp(5)});
     s.glyphs = 5;
     s.globalSubrs = std::vector<Bytes>(1240, Bytes{11});
@@ -270,7 +270,7 @@ TEST(CffFontTest, NameKeyedFont) {
     EXPECT_EQ(two.charStrings.count, 5);
 
     // FontBBox values are cut to 16 bits; a real operand is refused.
-    s = CffSpec();
+    s = CffLayout();
     s.topExtra = ops({dictInt(70000), dictInt(0), dictInt(-70000), dictInt(32768), dictOp(5)});
     ASSERT_EQ(load(font, buildCff(s).bytes), 0);
     EXPECT_EQ(font.fontBBox[0], -32768);
@@ -284,12 +284,12 @@ TEST(CffFontTest, EmptyAndMissingPieces) {
     CffFont font;
     // An empty Top DICT INDEX is an empty Top DICT: CharStrings at position 0, which reads the header as an
     // INDEX of 256 elements that the table cannot hold.
-    CffSpec s;
+    CffLayout s;
     s.emptyTopDictIndex = true;
     EXPECT_EQ(load(font, buildCff(s).bytes), kFontDataError);
 
     // A name-keyed font whose Private size is 0 keeps fdCount at 0; no Private operator likewise.
-    s = CffSpec();
+    s = CffLayout();
     s.privates = {std::nullopt};
     s.topExtra = cat({dictInt(0), dictInt(40), dictOp(kOpPrivate)});
     ASSERT_EQ(load(font, buildCff(s).bytes), 0);
@@ -299,7 +299,7 @@ TEST(CffFontTest, EmptyAndMissingPieces) {
     EXPECT_EQ(font.fdCount, 0);
 
     // ROS without FDSelect and FDArray loads as name-keyed from the Top DICT's Private operator.
-    s = CffSpec();
+    s = CffLayout();
     s.topExtra = ops({dictInt(1), dictInt(2), dictInt(0), dictOp(kOpRos)});
     s.privates = {ops({dictInt(321), dictOp(20)})};
     ASSERT_EQ(load(font, buildCff(s).bytes), 0);
@@ -309,7 +309,7 @@ TEST(CffFontTest, EmptyAndMissingPieces) {
 
 TEST(CffFontTest, PrivateDictHandler) {
     CffFont font;
-    CffSpec s;
+    CffLayout s;
     // StdHW then a StemSnapH of 14: the StdHW width and the first 11 StemSnapH values.
     Bytes snap;
     for (int i = 1; i <= 14; ++i) snap = cat({snap, dictInt(i * 10)});
@@ -346,7 +346,7 @@ TEST(CffFontTest, PrivateDictHandler) {
 
 TEST(CffFontTest, AlignmentZones) {
     CffFont font;
-    CffSpec s;
+    CffLayout s;
     ASSERT_EQ(load(font, buildCff(s).bytes), 0);
     // Defaults when the operators are absent.
     EXPECT_EQ(font.privateDicts[0].blueValueCount, 0);
@@ -382,7 +382,7 @@ TEST(CffFontTest, AlignmentZones) {
 TEST(CffFontTest, FdSelectFormat3) {
     // Ranges starting at 0, 5, 5 with the sentinel equal to the glyph count load.
     CffFont font;
-    ASSERT_EQ(load(font, buildCff(cidSpec(3, fdSelect3({{0, 2}, {5, 0}, {5, 1}}, 9), 9)).bytes), 0);
+    ASSERT_EQ(load(font, buildCff(cidLayout(3, fdSelect3({{0, 2}, {5, 0}, {5, 1}}, 9), 9)).bytes), 0);
     EXPECT_EQ(font.fdCount, 3);
     EXPECT_EQ(font.fdSelectFormat, 3);
     EXPECT_EQ(font.fdSelectSize, 3);
@@ -396,23 +396,23 @@ TEST(CffFontTest, FdSelectFormat3) {
     std::vector<std::pair<uint16_t, uint8_t>> ranges;
     for (uint16_t i = 0; i < 200; ++i) ranges.push_back({uint16_t(3 + i * 7), uint8_t(i % 5)});
     const uint16_t glyphs = 3 + 200 * 7;
-    ASSERT_EQ(load(font, buildCff(cidSpec(5, fdSelect3(ranges, glyphs), glyphs)).bytes), 0);
+    ASSERT_EQ(load(font, buildCff(cidLayout(5, fdSelect3(ranges, glyphs), glyphs)).bytes), 0);
     for (uint32_t g = 0; g < glyphs; ++g) {
         const int32_t expected = g < 3 ? 0 : int32_t(((g - 3) / 7) % 5);
         ASSERT_EQ(font.fontDictOf(g), expected) << g;
     }
 
     // No ranges at all: the sentinel must still equal the glyph count.
-    ASSERT_EQ(load(font, buildCff(cidSpec(2, fdSelect3({}, 4), 4)).bytes), 0);
+    ASSERT_EQ(load(font, buildCff(cidLayout(2, fdSelect3({}, 4), 4)).bytes), 0);
     EXPECT_EQ(font.fontDictOf(2), 0);
 
     // Refusals: descending firsts, a sentinel one below the glyph count or below the last first, a table
     // too short for the ranges it announces.
-    EXPECT_EQ(load(font, buildCff(cidSpec(3, fdSelect3({{0, 0}, {5, 1}, {3, 2}}, 9), 9)).bytes),
+    EXPECT_EQ(load(font, buildCff(cidLayout(3, fdSelect3({{0, 0}, {5, 1}, {3, 2}}, 9), 9)).bytes),
               kFontDataError);
-    EXPECT_EQ(load(font, buildCff(cidSpec(3, fdSelect3({{0, 0}, {5, 1}}, 8), 9)).bytes), kFontDataError);
-    EXPECT_EQ(load(font, buildCff(cidSpec(2, fdSelect3({{0, 0}, {5, 1}}, 4), 4)).bytes), kFontDataError);
-    Built cut = buildCff(cidSpec(1, fdSelect3({{0, 0}}, 3), 3));
+    EXPECT_EQ(load(font, buildCff(cidLayout(3, fdSelect3({{0, 0}, {5, 1}}, 8), 9)).bytes), kFontDataError);
+    EXPECT_EQ(load(font, buildCff(cidLayout(2, fdSelect3({{0, 0}, {5, 1}}, 4), 4)).bytes), kFontDataError);
+    Built cut = buildCff(cidLayout(1, fdSelect3({{0, 0}}, 3), 3));
     // Announce 2 ranges in a table whose FDSelect is the last thing: cut the table after it.
     cut.bytes[cut.fdSelect + 2] = 2;
     cut.bytes.resize(cut.fdSelect + 1 + 2 + 3 * 2 + 1);
@@ -421,18 +421,18 @@ TEST(CffFontTest, FdSelectFormat3) {
 
 TEST(CffFontTest, FdSelectFormat0AndOtherFormats) {
     CffFont font;
-    ASSERT_EQ(load(font, buildCff(cidSpec(4, fdSelect0({3, 1, 0, 2, 3}), 5)).bytes), 0);
+    ASSERT_EQ(load(font, buildCff(cidLayout(4, fdSelect0({3, 1, 0, 2, 3}), 5)).bytes), 0);
     EXPECT_EQ(font.fdSelectFormat, 0);
     EXPECT_EQ(font.fdSelectSize, 5);
     const int32_t expected[] = {3, 1, 0, 2, 3};
     for (uint32_t g = 0; g < 5; ++g) EXPECT_EQ(font.fontDictOf(g), expected[g]);
     EXPECT_EQ(font.fontDictOf(5), 0);
     // Font DICT indices are not compared with fdCount.
-    ASSERT_EQ(load(font, buildCff(cidSpec(2, fdSelect0({0, 9, 1}), 3)).bytes), 0);
+    ASSERT_EQ(load(font, buildCff(cidLayout(2, fdSelect0({0, 9, 1}), 3)).bytes), 0);
     EXPECT_EQ(font.fontDictOf(1), 9);
 
     // One byte too few for the glyph count: the FDSelect is the last thing of a table without Private DICTs.
-    CffSpec s = cidSpec(0, fdSelect0({0, 0, 0}), 3);
+    CffLayout s = cidLayout(0, fdSelect0({0, 0, 0}), 3);
     s.fontDicts = {Bytes{}};
     Built b = buildCff(s);
     ASSERT_EQ(load(font, b.bytes), 0);
@@ -466,7 +466,7 @@ TEST(CffFontTest, FdSelectFormat0AndOtherFormats) {
     for (uint8_t format : {1, 2, 4}) {
         Bytes select = fdSelect0({0, 0, 0});
         select[0] = format;
-        EXPECT_EQ(load(font, buildCff(cidSpec(1, select, 3)).bytes), kFontDataError) << int(format);
+        EXPECT_EQ(load(font, buildCff(cidLayout(1, select, 3)).bytes), kFontDataError) << int(format);
     }
 }
 
@@ -475,16 +475,16 @@ TEST(CffFontTest, FdArrayLimitAndFontDicts) {
     // 256 Font DICTs load, each with its own Private DICT; 257 fail.
     std::vector<uint8_t> fds(256);
     for (int i = 0; i < 256; ++i) fds[i] = uint8_t(255 - i);
-    ASSERT_EQ(load(font, buildCff(cidSpec(256, fdSelect0(fds), 256)).bytes), 0);
+    ASSERT_EQ(load(font, buildCff(cidLayout(256, fdSelect0(fds), 256)).bytes), 0);
     EXPECT_EQ(font.fdCount, 256);
     for (int i = 0; i < 256; ++i) ASSERT_EQ(font.privateDicts[i].defaultWidthX, i);
     EXPECT_EQ(font.fontDictOf(0), 255);
     std::vector<uint8_t> fds257(257, 0);
-    EXPECT_EQ(load(font, buildCff(cidSpec(257, fdSelect0(fds257), 257)).bytes), kFontDataError);
+    EXPECT_EQ(load(font, buildCff(cidLayout(257, fdSelect0(fds257), 257)).bytes), kFontDataError);
     EXPECT_EQ(font.fdCount, 0);
 
     // A Font DICT without Private keeps its place in fdCount; its Private DICT is not read.
-    CffSpec s = cidSpec(3, fdSelect0({0, 1, 2}), 3);
+    CffLayout s = cidLayout(3, fdSelect0({0, 1, 2}), 3);
     s.privates[1] = std::nullopt;
     s.localSubrs = {{}, {}, {Bytes{11}}};
     ASSERT_EQ(load(font, buildCff(s).bytes), 0);
@@ -495,7 +495,7 @@ TEST(CffFontTest, FdArrayLimitAndFontDicts) {
     EXPECT_EQ(font.localSubrs[0].count, 0);
 
     // Font DICT operators of the wrong form.
-    s = cidSpec(1, fdSelect0({0}), 1);
+    s = cidLayout(1, fdSelect0({0}), 1);
     s.fontDicts = {cat({dictReal("1.5"), dictInt(0), dictOp(kOpPrivate)})};
     s.privates = {std::nullopt};
     EXPECT_EQ(load(font, buildCff(s).bytes), kFontDataError);
@@ -507,14 +507,14 @@ TEST(CffFontTest, TopDictOperandsOfTheWrongForm) {
     CffFont font;
     // charset, CharStrings, FDArray and FDSelect with a real operand: the handler refuses at once.
     for (uint16_t op : {uint16_t(15), kOpCharStrings, kOpFdArray, kOpFdSelect}) {
-        CffSpec s;
+        CffLayout s;
         s.topExtra = cat({dictReal("2"), dictOp(op)});
         EXPECT_EQ(load(font, buildCff(s).bytes), kFontDataError) << op;
         s.topExtra = cat({dictInt(2), dictOp(op)});  // the integer form is kept (and later replaced)
         EXPECT_EQ(load(font, buildCff(s).bytes), 0) << op;
     }
     // Private with a real operand.
-    CffSpec s;
+    CffLayout s;
     s.privates = {std::nullopt};
     s.topExtra = cat({dictInt(0), dictReal("3.5"), dictOp(kOpPrivate)});
     EXPECT_EQ(load(font, buildCff(s).bytes), kFontDataError);
@@ -523,7 +523,7 @@ TEST(CffFontTest, TopDictOperandsOfTheWrongForm) {
 TEST(CffFontTest, PositionsOutsideTheTableFailCleanly) {
     CffFont font;
     // A Private DICT that runs one byte past the table's end.
-    CffSpec s;
+    CffLayout s;
     s.privates = {ops({dictInt(5), dictOp(20)})};
     Built b = buildCff(s);
     ASSERT_EQ(load(font, b.bytes), 0);
@@ -533,7 +533,7 @@ TEST(CffFontTest, PositionsOutsideTheTableFailCleanly) {
 
     // Private offsets and sizes that are huge or negative, CharStrings far away or negative.
     for (int64_t offset : {int64_t(INT32_MAX), int64_t(-4), int64_t(b.bytes.size())}) {
-        CffSpec t;
+        CffLayout t;
         t.privates = {std::nullopt};
         t.topExtra = cat({fixedInt(2), fixedInt(offset), dictOp(kOpPrivate)});
         EXPECT_EQ(load(font, buildCff(t).bytes), kFontDataError) << offset;
@@ -545,12 +545,12 @@ TEST(CffFontTest, PositionsOutsideTheTableFailCleanly) {
 
     // Subrs offsets that land outside the table: past the end, far past, and before its start.
     for (int64_t subrs : {int64_t(100000), int64_t(INT32_MAX), int64_t(-100000)}) {
-        CffSpec t;
+        CffLayout t;
         t.privates = {cat({fixedInt(subrs), dictOp(kOpSubrs)})};
         EXPECT_EQ(load(font, buildCff(t).bytes), kFontDataError) << subrs;
     }
     // A negative Subrs offset that lands inside the table reads the INDEX there (the Global Subr INDEX).
-    CffSpec g;
+    CffLayout g;
     g.globalSubrs = {Bytes{11}, Bytes{11}, Bytes{11}};
     Built gb = buildCff(g);
     const int64_t globalsAt = gb.charStrings - int64_t(cffIndex(g.globalSubrs).size());
@@ -560,7 +560,7 @@ TEST(CffFontTest, PositionsOutsideTheTableFailCleanly) {
     EXPECT_EQ(font.localSubrs[0].count, 3);
 
     // The table must lie inside the file buffer the owner set.
-    Built ok = buildCff(CffSpec());
+    Built ok = buildCff(CffLayout());
     CffFont owned;
     owned.data = ok.bytes.data();
     owned.dataSize = uint32_t(ok.bytes.size());
@@ -572,7 +572,7 @@ TEST(CffFontTest, PositionsOutsideTheTableFailCleanly) {
 
 TEST(CffFontTest, FailedLoadClearsAndReloadStartsSlotsAfresh) {
     CffFont font;
-    CffSpec s = cidSpec(3, fdSelect3({{0, 1}, {2, 2}}, 4), 4);
+    CffLayout s = cidLayout(3, fdSelect3({{0, 1}, {2, 2}}, 4), 4);
     s.privates[2] = cat({dictInt(40), dictOp(10), dictInt(7), dictOp(20)});
     s.localSubrs = {{Bytes{11}}};
     ASSERT_EQ(load(font, buildCff(s).bytes), 0);
@@ -585,7 +585,7 @@ TEST(CffFontTest, FailedLoadClearsAndReloadStartsSlotsAfresh) {
     EXPECT_EQ(font.localSubrs[0].count, 1);
 
     // A table that fails late (its last Private DICT is malformed) leaves nothing behind.
-    CffSpec bad = s;
+    CffLayout bad = s;
     bad.privates[2] = Bytes{22};  // a reserved operand byte
     EXPECT_EQ(load(font, buildCff(bad).bytes), kFontDataError);
     EXPECT_EQ(font.charStrings.count, 0);
@@ -601,12 +601,12 @@ TEST(CffFontTest, FailedLoadClearsAndReloadStartsSlotsAfresh) {
 
     // A table with fewer Font DICTs resets the slots the earlier one filled beyond its own: a glyph whose
     // FDSelect entry names such a slot finds defaults, not the other table's Private DICT.
-    CffSpec five = cidSpec(5, fdSelect0({0, 1, 2, 3, 4}), 5);
+    CffLayout five = cidLayout(5, fdSelect0({0, 1, 2, 3, 4}), 5);
     five.localSubrs = {{}, {}, {}, {}, {Bytes{11}, Bytes{11}}};
     ASSERT_EQ(load(font, buildCff(five).bytes), 0);
     ASSERT_EQ(font.localSubrs[4].count, 2);
     ASSERT_EQ(font.privateDicts[4].defaultWidthX, 4);
-    ASSERT_EQ(load(font, buildCff(cidSpec(2, fdSelect0({0, 4}), 2)).bytes), 0);
+    ASSERT_EQ(load(font, buildCff(cidLayout(2, fdSelect0({0, 4}), 2)).bytes), 0);
     EXPECT_EQ(font.fdCount, 2);
     EXPECT_EQ(font.fontDictOf(1), 4);
     EXPECT_EQ(font.localSubrs[4].count, 0);
@@ -614,7 +614,7 @@ TEST(CffFontTest, FailedLoadClearsAndReloadStartsSlotsAfresh) {
 
     // A second table with neither FDArray nor Private keeps fdCount (and the slots) of the first.
     ASSERT_EQ(load(font, buildCff(s).bytes), 0);
-    CffSpec bare;
+    CffLayout bare;
     bare.privates = {std::nullopt};
     ASSERT_EQ(load(font, buildCff(bare).bytes), 0);
     EXPECT_EQ(font.fdCount, 3);
@@ -634,7 +634,7 @@ SfntBuilder otto(const Bytes& cff, uint16_t unitsPerEm = 1000) {
 }  // namespace
 
 TEST(CffFontTest, LoadFontFaceOpenTypeAndCollections) {
-    CffSpec s;
+    CffLayout s;
     s.glyphs = 7;
     const Bytes cff = buildCff(s).bytes;
     const Bytes file = otto(cff, 2048).build();
@@ -682,7 +682,7 @@ TEST(CffFontTest, LoadFontFaceOpenTypeAndCollections) {
     EXPECT_EQ(font->glyphCount, 0u);
 
     // Members of a CFF collection load with fontOffset at the member; offsets count from the file's start.
-    CffSpec s2;
+    CffLayout s2;
     s2.glyphs = 11;
     const Bytes collection = buildCollection({otto(cff, 2048), otto(buildCff(s2).bytes, 1024)});
     for (uint32_t face = 0; face < 2; ++face) {
