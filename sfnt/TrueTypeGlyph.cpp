@@ -76,15 +76,16 @@ struct DeltaTable {
     int32_t maskX[64], factorX[64], maskY[64], factorY[64];
     int64_t bytesX[64], bytesY[64];
     // Coordinate bytes per point, x in the low 32 bits and y in the high 32 bits (so that runs add up in one
-    // sum).
-    uint64_t bothBytes[64];
+    // sum), by the whole flag byte as read (its top two bits play no part), which saves masking it first.
+    uint64_t bothBytes[256];
 
     constexpr DeltaTable() : maskX(), factorX(), maskY(), factorY(), bytesX(), bytesY(), bothBytes() {
         for (unsigned f = 0; f < 64; ++f) {
             form(f & kXShort, f & kXSameOrPositive, maskX[f], factorX[f], bytesX[f]);
             form(f & kYShort, f & kYSameOrPositive, maskY[f], factorY[f], bytesY[f]);
-            bothBytes[f] = uint64_t(bytesX[f]) | (uint64_t(bytesY[f]) << 32);
         }
+        for (unsigned f = 0; f < 256; ++f)
+            bothBytes[f] = uint64_t(bytesX[f & kKeptFlags]) | (uint64_t(bytesY[f & kKeptFlags]) << 32);
     }
     static constexpr void form(bool isShort, bool sameOrPositive, int32_t& mask, int32_t& factor,
                                int64_t& bytes) {
@@ -116,13 +117,14 @@ struct GlyphHeader {
 
 // A simple glyph whose contour ends and flags are in the loader, ready for its coordinates: x deltas from
 // `xp`, y deltas from `yp`, both inside the glyph's bytes. Points from `exactFrom` on (counted from the
-// glyph's first point) must read exactly their own bytes, as their deltas may end the glyph.
+// glyph's first point) must read exactly their own bytes, as their deltas may end the glyph. Filled by
+// readSimple (it and the parts below are plain records, not cleared for each glyph).
 struct SimpleGlyph {
-    const uint8_t* xp = nullptr;
-    const uint8_t* yp = nullptr;
-    uint32_t firstPoint = 0;
-    uint32_t points = 0;
-    uint32_t exactFrom = 0;
+    const uint8_t* xp;
+    const uint8_t* yp;
+    uint32_t firstPoint;
+    uint32_t points;
+    uint32_t exactFrom;
 };
 
 // The coordinates of a simple glyph's points, one point after the other, in 26.6 from an origin. The sums
@@ -174,19 +176,17 @@ inline bool readFlags(const uint8_t*& p, const uint8_t* end, GlyphLoaderPoint* o
     uint64_t sum = 0;
     while (out < stop) {
         if (kChecked && q == end) return false;
-        const size_t f = *q;
-        const size_t kept = f & kKeptFlags;
-        sum += kDeltas.bothBytes[kept];
-        out->flags = uint8_t(kept);
+        const size_t f = *q++;
+        sum += kDeltas.bothBytes[f];
+        out->flags = uint8_t(f & kKeptFlags);
         ++out;
-        ++q;
         if (f & kRepeat) {
             if (kChecked && q == end) return false;
             const uint32_t repeats = *q++;
             if (repeats > uint32_t(stop - out)) return false;  // a repeat past the last point
-            sum += repeats * kDeltas.bothBytes[kept];
+            sum += repeats * kDeltas.bothBytes[f];
             for (GlyphLoaderPoint* const runEnd = out + repeats; out < runEnd; ++out)
-                out->flags = uint8_t(kept);
+                out->flags = uint8_t(f & kKeptFlags);
         }
     }
     p = q;
@@ -239,9 +239,9 @@ inline bool readComponent(ByteReader& reader, Component& c) {
 // contours are written straight from its coordinates, like a simple glyph's.
 struct PlacedPart {
     SimpleGlyph glyph;
-    uint32_t firstContour = 0;
-    uint32_t contours = 0;
-    int32_t dx = 0, dy = 0;
+    uint32_t firstContour;
+    uint32_t contours;
+    int32_t dx, dy;
 };
 // Composites of up to this many simple components placed by offsets (accented letters, assembled
 // ideographs) are written part by part; the others are assembled in the loader.
@@ -540,24 +540,36 @@ inline int32_t midpoint(int32_t a, int32_t b) {
 //
 // The points after the first one, up to the last (or the one before it, when an off-curve first point
 // makes the last one the start), are "walked": each writes one entry, whose kind and control point come
-// from the point before it, and keeps it only when it ends a segment:
-//   on the curve:                  a line (a curve after an off-curve point) to the point
-//   off, after an on-curve point:  nothing kept (the point is the pending control point)
-//   off, after an off-curve point: a curve to halfway between the two
-// The control point is the previous point in each case (a line carries it as an unused value). The end
-// point is chosen by a mask: a branch here would follow the on/off pattern of the points, which no predictor
-// learns. Returns where the next entry goes.
+// from the point before it, and keeps it only when it ends a segment. By (previous point, this point):
+//   off, off: a curve to halfway between the two      on, off: nothing kept (this is the pending control)
+//   off, on:  a curve to this point                   on, on:  a line to this point
+// The control point is the previous point in each case (a line carries it as an unused value). What the
+// pair decides comes from a table rather than from branches, which would follow the on/off pattern of the
+// points, which no predictor learns: the kind, a mask choosing the end point (this point, or halfway), and
+// how far the entry pointer moves (one entry, or none). Indexed by previous on + 2 x this on.
+struct WalkTable {
+    int32_t kind[4];
+    int32_t halfway[4];     // all ones: the end point is halfway from the previous point
+    int64_t entryBytes[4];  // sizeof(OutlinePoint) when the entry is kept, else 0
+};
+constexpr WalkTable kWalk = {
+    {kOutlineQuadratic, kOutlineLine, kOutlineQuadratic, kOutlineLine},
+    {-1, -1, 0, 0},
+    {int64_t(sizeof(OutlinePoint)), 0, int64_t(sizeof(OutlinePoint)), int64_t(sizeof(OutlinePoint))},
+};
+
+// Writes the entry of point (x, y), on the curve when `on` is 1, after the point (px, py) (on when
+// `previousOn` is 1), and returns where the next entry goes.
 inline OutlinePoint* segment(OutlinePoint* out, int32_t px, int32_t py, uint32_t previousOn, int32_t x,
                              int32_t y, uint32_t on) {
-    const uint32_t control = previousOn ^ 1;
-    const int32_t offMask = int32_t(on) - 1;
+    const uint32_t pair = previousOn + 2 * on;
     const int32_t mx = midpoint(px, x), my = midpoint(py, y);
-    out->kind = kOutlineLine + 2 * int32_t(control);
-    out->x = x ^ ((x ^ mx) & offMask);
-    out->y = y ^ ((y ^ my) & offMask);
+    out->kind = kWalk.kind[pair];
+    out->x = x ^ ((x ^ mx) & kWalk.halfway[pair]);
+    out->y = y ^ ((y ^ my) & kWalk.halfway[pair]);
     out->cx1 = px;
     out->cy1 = py;
-    return out + (on | control);
+    return reinterpret_cast<OutlinePoint*>(reinterpret_cast<unsigned char*>(out) + kWalk.entryBytes[pair]);
 }
 
 // The entries of the walked points `from` to `to` (first + 1 on), with `previousOn` telling whether the
@@ -616,93 +628,78 @@ inline bool hasRoomFor(const GlyphOutline& o, uint32_t points, uint32_t contours
 #define KORV_SCALAR_STORES
 #endif
 
-// Contours straight from a simple glyph's coordinates, x moved by `shift`: each point is decoded and walked
-// in one step (the loader keeps the glyph's flags and contour ends; its coordinates are not filled).
-class SimpleContourWriter {
-public:
-    // The glyph's points start from (x0, y0) (26.6) instead of the origin.
-    SimpleContourWriter(const GlyphLoaderPoint* pts, const SimpleGlyph& g, int32_t x0, int32_t y0)
-        : m_pts(pts),
-          m_coordinates(g, x0, y0),
-          m_exactFrom(g.firstPoint + g.exactFrom),
-          m_first(g.firstPoint) {}
-
-    // Writes the glyph's `contours` contours, whose last points `ends` gives; `roomy` as for openContour.
-    bool write(GlyphOutline& o, const uint16_t* ends, uint32_t contours, bool roomy) {
-        const GlyphLoaderPoint* const pts = m_pts;
-        uint32_t first = m_first;
-        for (uint32_t c = 0; c < contours; ++c) {
-            const uint32_t last = ends[c];
-            const uint32_t onFirst = pts[first].flags & kOnCurve;
-            const uint32_t onLast = pts[last].flags & kOnCurve;
-            // Walked to the last point unless an off-curve first point makes an on-curve last one the start.
-            const uint32_t to = (onFirst | (onLast ^ 1)) ? last : last - 1;
-            if (!openContour(o, roomy, pts, first, last, to)) return false;
-            read(first);
-            const int32_t fx = int32_t(m_coordinates.x), fy = int32_t(m_coordinates.y);
-            m_previousOn = onFirst;
-            m_out = o.points + o.pointCount + 1;
-            walk(first + 1, to + 1);
-            // The last walked point (or the first point): the closing entry's control point.
-            const int32_t px = int32_t(m_coordinates.x), py = int32_t(m_coordinates.y);
-            int32_t sx, sy;
-            if (onFirst) {
-                sx = fx;
-                sy = fy;
-            } else if (to != last) {  // the last point, on the curve, is the start
-                read(last);
-                sx = int32_t(m_coordinates.x);
-                sy = int32_t(m_coordinates.y);
-            } else {  // halfway between the first and the last point (the last walked one)
-                sx = midpoint(fx, px);
-                sy = midpoint(fy, py);
-            }
-            closeContour(o, m_out, sx, sy, px, py, m_previousOn);
-            first = last + 1;
-        }
-        return true;
+// The walk over points [from, stop) of a simple glyph, decoding each point from `c` (two bytes read at each
+// cursor, or exactly the point's bytes with kExact) and writing its entry from `out` on; returns where the
+// next entry goes. The state is copied into locals, which the entries it stores cannot alias.
+template <bool kExact>
+inline OutlinePoint* walkPoints(OutlinePoint* out, const GlyphLoaderPoint* pts, uint32_t from, uint32_t stop,
+                                Coordinates& coordinates, uint32_t& previousOn) {
+    Coordinates c = coordinates;
+    uint32_t previous = previousOn;
+    for (uint32_t q = from; q < stop; ++q) {
+        const uint32_t f = pts[q].flags;
+        const int32_t px = int32_t(c.x), py = int32_t(c.y);
+        c.advance<kExact>(f);
+        const uint32_t on = f & kOnCurve;
+        out = segment(out, px, py, previous, int32_t(c.x), int32_t(c.y), on);
+        previous = on;
     }
+    coordinates = c;
+    previousOn = previous;
+    return out;
+}
 
-private:
-    void read(uint32_t q) {
-        if (q < m_exactFrom)
-            m_coordinates.next(m_pts[q].flags);
+// Contours straight from a simple glyph's coordinates (its flags and contour ends in the loader), its points
+// starting from (x0, y0) in 26.6 instead of the origin: each point is decoded and walked in one step.
+// `contours` contours, whose last points `ends` gives; `roomy` as for openContour. False when out of
+// memory.
+KORV_SCALAR_STORES bool writeSimpleContours(GlyphOutline& o, const GlyphLoaderPoint* pts,
+                                            const SimpleGlyph& g, int32_t x0, int32_t y0,
+                                            const uint16_t* ends, uint32_t contours, bool roomy) {
+    Coordinates c(g, x0, y0);
+    // Points before this one read two bytes at each cursor, the rest exactly theirs.
+    const uint32_t exactFrom = g.firstPoint + g.exactFrom;
+    uint32_t first = g.firstPoint;
+    for (uint32_t k = 0; k < contours; ++k) {
+        const uint32_t last = ends[k];
+        const uint32_t onFirst = pts[first].flags & kOnCurve;
+        const uint32_t onLast = pts[last].flags & kOnCurve;
+        // Walked to the last point unless an off-curve first point makes an on-curve last one the start.
+        const uint32_t to = (onFirst | (onLast ^ 1)) ? last : last - 1;
+        if (!openContour(o, roomy, pts, first, last, to)) return false;
+        if (first < exactFrom)
+            c.next(pts[first].flags);
         else
-            m_coordinates.nextExactly(m_pts[q].flags);
-    }
-    // Points [from, stop): those before m_exactFrom read two bytes at each cursor, the rest exactly theirs.
-    void walk(uint32_t from, uint32_t stop) {
-        const uint32_t split = stop < m_exactFrom ? stop : from > m_exactFrom ? from : m_exactFrom;
-        walk<false>(from, split);
-        walk<true>(split, stop);
-    }
-    // The walk keeps its state in locals, which the entries it stores cannot alias.
-    template <bool kExact>
-    KORV_SCALAR_STORES void walk(uint32_t from, uint32_t stop) {
-        const GlyphLoaderPoint* const pts = m_pts;
-        Coordinates c = m_coordinates;
-        OutlinePoint* out = m_out;
-        uint32_t previousOn = m_previousOn;
-        for (uint32_t q = from; q < stop; ++q) {
-            const uint32_t f = pts[q].flags;
-            const int32_t px = int32_t(c.x), py = int32_t(c.y);
-            c.advance<kExact>(f);
-            const uint32_t on = f & kOnCurve;
-            out = segment(out, px, py, previousOn, int32_t(c.x), int32_t(c.y), on);
-            previousOn = on;
+            c.nextExactly(pts[first].flags);
+        const int32_t fx = int32_t(c.x), fy = int32_t(c.y);
+        uint32_t previousOn = onFirst;
+        OutlinePoint* out = o.points + o.pointCount + 1;
+        const uint32_t stop = to + 1;
+        const uint32_t split = exactFrom < first + 1 ? first + 1 : exactFrom < stop ? exactFrom : stop;
+        out = walkPoints<false>(out, pts, first + 1, split, c, previousOn);
+        if (split < stop) out = walkPoints<true>(out, pts, split, stop, c, previousOn);
+        // The last walked point (or the first point): the closing entry's control point.
+        const int32_t px = int32_t(c.x), py = int32_t(c.y);
+        int32_t sx, sy;
+        if (onFirst) {
+            sx = fx;
+            sy = fy;
+        } else if (to != last) {  // the last point, on the curve, is the start
+            if (last < exactFrom)
+                c.next(pts[last].flags);
+            else
+                c.nextExactly(pts[last].flags);
+            sx = int32_t(c.x);
+            sy = int32_t(c.y);
+        } else {  // halfway between the first and the last point (the last walked one)
+            sx = midpoint(fx, px);
+            sy = midpoint(fy, py);
         }
-        m_coordinates = c;
-        m_out = out;
-        m_previousOn = previousOn;
+        closeContour(o, out, sx, sy, px, py, previousOn);
+        first = last + 1;
     }
-
-    const GlyphLoaderPoint* m_pts;
-    Coordinates m_coordinates;
-    uint32_t m_exactFrom;
-    uint32_t m_first;
-    OutlinePoint* m_out = nullptr;
-    uint32_t m_previousOn = 0;
-};
+    return true;
+}
 
 // Contours from the points in the loader (composites), x moved by `shift`.
 bool writeContours(GlyphOutline& o, const GlyphLoader& loader, uint32_t points, int32_t shift) {
@@ -735,6 +732,69 @@ bool writeContours(GlyphOutline& o, const GlyphLoader& loader, uint32_t points, 
     return true;
 }
 
+// After a glyph has loaded: the record's metrics and the box; the shift that moves xMin onto the side
+// bearing. False when the glyph's contours would overfill the record.
+bool finishLoad(const GlyphLoader& loader, const GlyphHeader& header, GlyphWork& work, GlyphOutline& outline,
+                int32_t& shift) {
+    outline.advance = loader.advance;
+    outline.sideBearing = loader.leftSideBearing;
+    shift = loader.leftSideBearing - int32_t(header.xMin) * 64;
+    if (work.box) {
+        work.box->xMin = int32_t(header.xMin) * 64 + shift;
+        work.box->yMax = int32_t(header.yMax) * 64;
+        work.box->xMax = int32_t(header.xMax) * 64 + shift;
+        work.box->yMin = int32_t(header.yMin) * 64;
+    }
+    return uint32_t(loader.contourCount) + outline.contourCount <= kMaxTrueTypeContours;
+}
+
+// A simple glyph is read straight into the outline.
+int16_t simpleOutline(GlyphAssembly& assembly, const GlyphHeader& header, GlyphWork& work,
+                      GlyphOutline& outline) {
+    const GlyphLoader& loader = *work.loader;
+    SimpleGlyph simple;
+    if (const int16_t status = assembly.readSimple(header, simple)) return status;
+    int32_t shift;
+    if (!finishLoad(loader, header, work, outline, shift)) return KORV_FAIL(kFontDataError);
+    const uint32_t contours = uint32_t(loader.contourCount);
+    const bool written = writeSimpleContours(outline, loader.points, simple, shift, 0, loader.contourEnds,
+                                             contours, hasRoomFor(outline, simple.points, contours));
+    return written ? 0 : KORV_FAIL(int16_t(kOutOfMemory));
+}
+
+// A composite of simple glyphs placed by offsets is written part by part from their coordinates; any other
+// composite (and an empty glyph) is assembled in the loader first.
+int16_t compositeOutline(GlyphAssembly& assembly, const GlyphHeader& header, GlyphWork& work,
+                         GlyphOutline& outline) {
+    const GlyphLoader& loader = *work.loader;
+    PlacedPart parts[kMaxPlacedParts];
+    uint32_t partCount = 0;
+    int16_t status = 0;
+    const bool placed = header.length && assembly.readPlacedParts(header, parts, partCount, status);
+    if (!placed) {  // loaded afresh
+        assembly.restart();
+        status = assembly.load(header);
+    }
+    if (status) return status;
+    int32_t shift;
+    if (!finishLoad(loader, header, work, outline, shift)) return KORV_FAIL(kFontDataError);
+    const uint32_t contours = uint32_t(loader.contourCount);
+    bool written = true;
+    if (placed) {
+        // Each part from its offset, moved by the shift as well (both wrap in 32 bits like the points).
+        const bool roomy = hasRoomFor(outline, assembly.pointCount, contours);
+        for (uint32_t i = 0; i < partCount && written; ++i) {
+            const PlacedPart& part = parts[i];
+            written = writeSimpleContours(outline, loader.points, part.glyph,
+                                          int32_t(uint32_t(part.dx) + uint32_t(shift)), part.dy,
+                                          loader.contourEnds + part.firstContour, part.contours, roomy);
+        }
+    } else {
+        written = writeContours(outline, loader, assembly.pointCount, shift);
+    }
+    return written ? 0 : KORV_FAIL(int16_t(kOutOfMemory));
+}
+
 }  // namespace
 
 int16_t TrueTypeFont::getGlyphOutline(uint32_t glyph, GlyphWork& work, GlyphOutline& outline) {
@@ -751,58 +811,11 @@ int16_t TrueTypeFont::getGlyphOutline(uint32_t glyph, GlyphWork& work, GlyphOutl
     loader.advance = int32_t(advanceWidth) * 64;
     loader.leftSideBearing = int32_t(sideBearing) * 64;
 
-    // A simple glyph, and a composite of simple glyphs placed by offsets, are read straight into the
-    // outline; any other composite is assembled in the loader first.
     GlyphAssembly assembly(*this, loader);
     GlyphHeader header;
     if (const int16_t status = assembly.readGlyph(glyph, header)) return status;
-    const bool simple = header.length && header.numberOfContours > 0;
-    SimpleGlyph simpleGlyph;
-    PlacedPart parts[kMaxPlacedParts];
-    uint32_t partCount = 0;
-    bool placed = false;
-    if (simple) {
-        if (const int16_t status = assembly.readSimple(header, simpleGlyph)) return status;
-    } else if (header.length) {
-        int16_t status = 0;
-        placed = assembly.readPlacedParts(header, parts, partCount, status);
-        if (!placed) {  // loaded afresh
-            assembly.restart();
-            status = assembly.load(header);
-        }
-        if (status) return status;
-    }
-
-    outline.advance = loader.advance;
-    outline.sideBearing = loader.leftSideBearing;
-    // The outline is moved so that xMin falls on the side bearing.
-    const int32_t shift = loader.leftSideBearing - int32_t(header.xMin) * 64;
-    if (work.box) {
-        work.box->xMin = int32_t(header.xMin) * 64 + shift;
-        work.box->yMax = int32_t(header.yMax) * 64;
-        work.box->xMax = int32_t(header.xMax) * 64 + shift;
-        work.box->yMin = int32_t(header.yMin) * 64;
-    }
-    const uint32_t contours = uint32_t(loader.contourCount);
-    if (contours + outline.contourCount > kMaxTrueTypeContours) return KORV_FAIL(kFontDataError);
-    bool written = true;
-    if (simple) {
-        written = SimpleContourWriter(loader.points, simpleGlyph, shift, 0)
-                      .write(outline, loader.contourEnds, contours,
-                             hasRoomFor(outline, simpleGlyph.points, contours));
-    } else if (placed) {
-        // Each part from its offset, moved by the shift as well (both wrap in 32 bits like the points).
-        const bool roomy = hasRoomFor(outline, assembly.pointCount, contours);
-        for (uint32_t i = 0; i < partCount && written; ++i) {
-            const PlacedPart& part = parts[i];
-            written = SimpleContourWriter(loader.points, part.glyph,
-                                          int32_t(uint32_t(part.dx) + uint32_t(shift)), part.dy)
-                          .write(outline, loader.contourEnds + part.firstContour, part.contours, roomy);
-        }
-    } else {
-        written = writeContours(outline, loader, assembly.pointCount, shift);
-    }
-    return written ? 0 : KORV_FAIL(int16_t(kOutOfMemory));
+    if (header.length && header.numberOfContours > 0) return simpleOutline(assembly, header, work, outline);
+    return compositeOutline(assembly, header, work, outline);
 }
 
 int16_t TrueTypeFont::getCharOutline(uint32_t code, GlyphWork& work, GlyphOutline& outline) {
