@@ -1,7 +1,8 @@
 // map-character FONT CODE [FACE]: loads a face of a font file with the korv font library, maps a character
-// code (hexadecimal, "U+" optional) to its glyph and prints the glyph and its advance width:
+// code (hexadecimal, "U+" optional) to its glyph and prints the glyph and its advance width in font units:
 //   U+0041 glyph 36 advance 1401 unitsPerEm 2048
-// A TrueType face's advance comes from its 'hmtx' table. Exit status 0, or 1 with "status N".
+// The advance comes with the glyph's outline, the same way for TrueType and CFF faces. Exit status 0, or 1
+// with "status N".
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,7 +11,7 @@
 #include <vector>
 
 #include <cff/LoadFont.h>
-#include <sfnt/TrueTypeFont.h>
+#include <sfnt/SfntFont.h>
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -37,18 +38,20 @@ int main(int argc, char** argv) {
         std::printf("status %d\n", status);
         return 1;
     }
-    std::printf("U+%04X glyph %u", unsigned(code), unsigned(glyph));
-    if (font->formatTag == TrueTypeFont::kTag) {
-        uint16_t advance = 0;
-        int16_t leftSideBearing = 0;
-        status = static_cast<const TrueTypeFont&>(*font).hmtx.metrics(glyph, advance, leftSideBearing);
-        if (status != 0) {
-            std::printf("\nstatus %d\n", status);
-            return 1;
-        }
-        std::printf(" advance %u", unsigned(advance));
-    }
-    std::printf(" unitsPerEm %u\n", unsigned(font->unitsPerEm));
+
+    // The glyph's outline: the font prepares what its outline operations need (a glyph loader, or a
+    // charstring interpreter), the outline record receives the entries and the metrics in 26.6.
+    GlyphWork work;
+    GlyphOutline* outline = font->newOutline();
+    status = outline ? font->prepareGlyphWork(work) : int16_t(-108);
+    if (status == 0) status = font->getGlyphOutline(glyph, work, *outline);
+    if (status == 0)
+        std::printf("U+%04X glyph %u advance %d unitsPerEm %u\n", unsigned(code), unsigned(glyph),
+                    int(outline->advance / 64), unsigned(font->unitsPerEm));
+    else
+        std::printf("status %d\n", status);
+    font->releaseGlyphWork(work);
+    deleteGlyphOutline(outline);
     font->release();
-    return 0;
+    return status == 0 ? 0 : 1;
 }

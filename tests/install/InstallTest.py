@@ -25,7 +25,8 @@ except ImportError:
     sys.exit(1)
 
 FONTS = ["/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
-         "/usr/share/fonts/opentype/ipaexfont-gothic/ipaexg.ttf"]
+         "/usr/share/fonts/opentype/ipaexfont-gothic/ipaexg.ttf",
+         "/usr/share/fonts/opentype/freefont/FreeSans.otf"]
 CODES = [0x41, 0x67, 0x20AC, 0x3042, 0x6F22, 0x4E00]
 
 
