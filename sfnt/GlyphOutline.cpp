@@ -112,7 +112,7 @@ PlainScaler::AxisFactors axisFactors(uint16_t size, uint16_t em) {
 //   kSignedHigh: sizes below half the em (r < 2^63, the usual case): the high word of the signed product
 //                v x r is floor(v x rest / em) for v >= 0; for v < 0 it is one less than the truncated
 //                quotient (v x r / 2^64 lies below -floor(a x rest / em) by more than 0 and at most
-//                1 - 1/em + 2^-33, as above), so adding the sign bit truncates toward zero. One
+//                1 - 1/em + 2^-33, as above), so adding 1 for v < 0 truncates toward zero. One
 //                multiplication and no sign handling around it.
 //   kMagnitude:  sizes below the em: the magnitude's quotient, then the sign; it always fits (it is below
 //                the magnitude).
@@ -123,8 +123,10 @@ enum class Division { kSignedHigh, kMagnitude, kClamped };
 template <Division kDivision>
 inline int32_t scaleValue(int32_t v, PlainScaler::AxisFactors f) {
     if (kDivision == Division::kSignedHigh) {
+        // The high word is negative exactly when v is (it is at most -1 for v < 0), so its own sign bit is
+        // the correction.
         const int64_t high = int64_t((SignedWide(v) * SignedWide(int64_t(f.reciprocal))) >> 64);
-        return int32_t(high) + int32_t(uint32_t(v) >> 31);
+        return int32_t(high + int64_t(uint64_t(high) >> 63));
     }
     const uint32_t sign = uint32_t(v >> 31);         // 0 or all ones
     const uint64_t a = (uint32_t(v) ^ sign) - sign;  // the magnitude (2^31 for INT32_MIN)
@@ -144,12 +146,16 @@ inline int32_t scaleValue(int32_t v, PlainScaler::AxisFactors f) {
 // is addressed by its byte offset in the entry (cx1, cy1 or x, y), so that only coordinates the kind uses
 // are read or written, and no branch picks them. A cubic curve's second control point is one more branch,
 // which in TrueType outlines is never taken.
+// The byte offset of the second pair an entry of each kind scales: its first control point (curves) or its
+// end point again.
+constexpr size_t kPairOffset[4] = {offsetof(OutlinePoint, x), offsetof(OutlinePoint, x),
+                                   offsetof(OutlinePoint, cx1), offsetof(OutlinePoint, cx1)};
+
 template <Division kDivision>
 inline bool scaleEntry(OutlinePoint& p, PlainScaler::AxisFactors sx, PlainScaler::AxisFactors sy) {
     const int32_t kind = p.kind;
     if (uint32_t(kind) > uint32_t(kOutlineQuadratic)) return false;
-    constexpr size_t kEnd = offsetof(OutlinePoint, x), kControl = offsetof(OutlinePoint, cx1);
-    const size_t pair = kind >= kOutlineCubic ? kControl : kEnd;  // a select between two constants
+    const size_t pair = kPairOffset[kind];
     unsigned char* const bytes = reinterpret_cast<unsigned char*>(&p);
     int32_t cx, cy;
     std::memcpy(&cx, bytes + pair, 4);

@@ -16,6 +16,7 @@
 // contours in one pass, point by point. A composite's components are read into the loader record (flags and
 // 26.6 coordinates) and moved there; its contours are then built from the loader. Either way quadratic
 // segments between off-curve points meet at their midpoints.
+#include <cstring>
 #include <new>
 
 #include "sfnt/ByteReader.h"
@@ -133,28 +134,27 @@ struct Coordinates {
     Coordinates(const SimpleGlyph& g, int32_t x0, int32_t y0)
         : xp(g.xp), yp(g.yp), x(uint32_t(x0)), y(uint32_t(y0)) {}
 
-    // The next point, by its flags `f`; both cursors must have two readable bytes (the second is read
-    // whatever the flags say).
-    void next(uint32_t f) {
-        x += uint32_t(((loadS16(xp) & kDeltas.maskX[f]) * kDeltas.factorX[f]) >> 8);
-        y += uint32_t(((loadS16(yp) & kDeltas.maskY[f]) * kDeltas.factorY[f]) >> 8);
+    // The next point's deltas (26.6), by its flags `f`, the cursors moved past them. Both cursors must have
+    // two readable bytes, unless kExact, which reads only the bytes the flags call for.
+    template <bool kExact>
+    void deltas(uint32_t f, uint32_t& dx, uint32_t& dy) {
+        const int32_t wx = kExact ? exactly(xp, kDeltas.bytesX[f]) : loadS16(xp);
+        const int32_t wy = kExact ? exactly(yp, kDeltas.bytesY[f]) : loadS16(yp);
+        dx = uint32_t(((wx & kDeltas.maskX[f]) * kDeltas.factorX[f]) >> 8);
+        dy = uint32_t(((wy & kDeltas.maskY[f]) * kDeltas.factorY[f]) >> 8);
         xp += kDeltas.bytesX[f];
         yp += kDeltas.bytesY[f];
     }
-    // The same, reading only the bytes the flags call for.
-    void nextExactly(uint32_t f) {
-        x += uint32_t(((exactly(xp, kDeltas.bytesX[f]) & kDeltas.maskX[f]) * kDeltas.factorX[f]) >> 8);
-        y += uint32_t(((exactly(yp, kDeltas.bytesY[f]) & kDeltas.maskY[f]) * kDeltas.factorY[f]) >> 8);
-        xp += kDeltas.bytesX[f];
-        yp += kDeltas.bytesY[f];
-    }
+    // The next point.
     template <bool kExact>
     void advance(uint32_t f) {
-        if (kExact)
-            nextExactly(f);
-        else
-            next(f);
+        uint32_t dx, dy;
+        deltas<kExact>(f, dx, dy);
+        x += dx;
+        y += dy;
     }
+    void next(uint32_t f) { advance<false>(f); }
+    void nextExactly(uint32_t f) { advance<true>(f); }
     // The value w of a delta of `bytes` bytes: the signed 16-bit value, or the one byte in the high byte.
     static int32_t exactly(const uint8_t* p, int64_t bytes) {
         return bytes == 2 ? loadS16(p) : bytes == 1 ? int32_t(p[0]) << 8 : 0;
@@ -175,6 +175,21 @@ inline bool readFlags(const uint8_t*& p, const uint8_t* end, GlyphLoaderPoint* o
     GlyphLoaderPoint* const stop = out + points;
     uint64_t sum = 0;
     while (out < stop) {
+        // Eight flags at once while none of them repeats (most flags of most glyphs): no test per flag.
+        if (stop - out >= 8 && end - q >= 8) {
+            uint64_t eight;
+            std::memcpy(&eight, q, 8);
+            if (!(eight & 0x0808080808080808ull)) {
+                for (int k = 0; k < 8; ++k) {
+                    const size_t f = q[k];
+                    sum += kDeltas.bothBytes[f];
+                    out[k].flags = uint8_t(f & kKeptFlags);
+                }
+                q += 8;
+                out += 8;
+                continue;
+            }
+        }
         if (kChecked && q == end) return false;
         const size_t f = *q++;
         sum += kDeltas.bothBytes[f];
@@ -628,37 +643,45 @@ inline bool hasRoomFor(const GlyphOutline& o, uint32_t points, uint32_t contours
 #define KORV_SCALAR_STORES
 #endif
 
-// The walk over points [from, stop) of a simple glyph, decoding each point from `c` (two bytes read at each
-// cursor, or exactly the point's bytes with kExact) and writing its entry from `out` on; returns where the
-// next entry goes. The state is copied into locals, which the entries it stores cannot alias.
+// One walked point of a simple glyph, by its flags `f`: decodes its deltas from `c` (two bytes read at each
+// cursor, or exactly the point's bytes with kExact), writes its entry at `out` after the previous point (the
+// current one of `c`, on the curve when `previousOn` is 1), and moves `c` on to it; returns where the next
+// entry goes. The entry's control point is the previous point; the halfway point is computed as
+// (2 previous + delta) / 2, the same 32-bit sum as previous + this point, before `c` moves on, so that the
+// previous point needs no copy.
 template <bool kExact>
-inline OutlinePoint* walkPoints(OutlinePoint* out, const GlyphLoaderPoint* pts, uint32_t from, uint32_t stop,
-                                Coordinates& coordinates, uint32_t& previousOn) {
-    Coordinates c = coordinates;
-    uint32_t previous = previousOn;
-    for (uint32_t q = from; q < stop; ++q) {
-        const uint32_t f = pts[q].flags;
-        const int32_t px = int32_t(c.x), py = int32_t(c.y);
-        c.advance<kExact>(f);
-        const uint32_t on = f & kOnCurve;
-        out = segment(out, px, py, previous, int32_t(c.x), int32_t(c.y), on);
-        previous = on;
-    }
-    coordinates = c;
-    previousOn = previous;
-    return out;
+inline OutlinePoint* walkPoint(OutlinePoint* out, uint32_t f, uint32_t previousOn, Coordinates& c) {
+    uint32_t dx, dy;
+    c.deltas<kExact>(f, dx, dy);
+    out->cx1 = int32_t(c.x);
+    out->cy1 = int32_t(c.y);
+    const int32_t mx = int32_t(2 * c.x + dx) >> 1, my = int32_t(2 * c.y + dy) >> 1;
+    c.x += dx;
+    c.y += dy;
+    const uint32_t pair = previousOn + 2 * (f & kOnCurve);
+    const int32_t x = int32_t(c.x), y = int32_t(c.y);
+    out->kind = kWalk.kind[pair];
+    out->x = x ^ ((x ^ mx) & kWalk.halfway[pair]);
+    out->y = y ^ ((y ^ my) & kWalk.halfway[pair]);
+    return reinterpret_cast<OutlinePoint*>(reinterpret_cast<unsigned char*>(out) + kWalk.entryBytes[pair]);
 }
 
 // Contours straight from a simple glyph's coordinates (its flags and contour ends in the loader), its points
 // starting from (x0, y0) in 26.6 instead of the origin: each point is decoded and walked in one step.
 // `contours` contours, whose last points `ends` gives; `roomy` as for openContour. False when out of
-// memory.
+// memory. The coordinates are a local, which the entries' stores cannot alias.
 KORV_SCALAR_STORES bool writeSimpleContours(GlyphOutline& o, const GlyphLoaderPoint* pts,
                                             const SimpleGlyph& g, int32_t x0, int32_t y0,
                                             const uint16_t* ends, uint32_t contours, bool roomy) {
     Coordinates c(g, x0, y0);
     // Points before this one read two bytes at each cursor, the rest exactly theirs.
     const uint32_t exactFrom = g.firstPoint + g.exactFrom;
+    auto read = [&](uint32_t q) {
+        if (q < exactFrom)
+            c.next(pts[q].flags);
+        else
+            c.nextExactly(pts[q].flags);
+    };
     uint32_t first = g.firstPoint;
     for (uint32_t k = 0; k < contours; ++k) {
         const uint32_t last = ends[k];
@@ -667,17 +690,22 @@ KORV_SCALAR_STORES bool writeSimpleContours(GlyphOutline& o, const GlyphLoaderPo
         // Walked to the last point unless an off-curve first point makes an on-curve last one the start.
         const uint32_t to = (onFirst | (onLast ^ 1)) ? last : last - 1;
         if (!openContour(o, roomy, pts, first, last, to)) return false;
-        if (first < exactFrom)
-            c.next(pts[first].flags);
-        else
-            c.nextExactly(pts[first].flags);
+        read(first);
         const int32_t fx = int32_t(c.x), fy = int32_t(c.y);
-        uint32_t previousOn = onFirst;
         OutlinePoint* out = o.points + o.pointCount + 1;
         const uint32_t stop = to + 1;
         const uint32_t split = exactFrom < first + 1 ? first + 1 : exactFrom < stop ? exactFrom : stop;
-        out = walkPoints<false>(out, pts, first + 1, split, c, previousOn);
-        if (split < stop) out = walkPoints<true>(out, pts, split, stop, c, previousOn);
+        uint32_t previousOn = onFirst;
+        for (uint32_t q = first + 1; q < split; ++q) {
+            const uint32_t f = pts[q].flags;
+            out = walkPoint<false>(out, f, previousOn, c);
+            previousOn = f & kOnCurve;
+        }
+        for (uint32_t q = split; q < stop; ++q) {
+            const uint32_t f = pts[q].flags;
+            out = walkPoint<true>(out, f, previousOn, c);
+            previousOn = f & kOnCurve;
+        }
         // The last walked point (or the first point): the closing entry's control point.
         const int32_t px = int32_t(c.x), py = int32_t(c.y);
         int32_t sx, sy;
@@ -685,10 +713,7 @@ KORV_SCALAR_STORES bool writeSimpleContours(GlyphOutline& o, const GlyphLoaderPo
             sx = fx;
             sy = fy;
         } else if (to != last) {  // the last point, on the curve, is the start
-            if (last < exactFrom)
-                c.next(pts[last].flags);
-            else
-                c.nextExactly(pts[last].flags);
+            read(last);
             sx = int32_t(c.x);
             sy = int32_t(c.y);
         } else {  // halfway between the first and the last point (the last walked one)
