@@ -1100,7 +1100,7 @@ int16_t CffHintingScaler::scalePlain(GlyphOutline& source, GlyphOutline* destina
 }
 
 int16_t CffHintingScaler::scaleOutline(GlyphOutline& source, GlyphOutline* destination) {
-    if (!hints || unitsPerEm == 0 || source.contourCount >= kMaxOutlineContours)
+    if (!hints || unitsPerEm == 0 || source.contourCount > kMaxOutlineContours)
         return scalePlain(source, destination);
     prepareDict(hints->fdIndex);
     HintFitter fitter(*this, *hints);

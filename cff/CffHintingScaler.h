@@ -95,8 +95,8 @@ public:
     // Slot 3: THE PAIR IS (y, x): vertical pixels per em first, then horizontal.
     void setSize(uint16_t yPpemValue, uint16_t xPpemValue) override;
     // Slot 4: as PlainScaler::scaleOutline, with the hints fitted when a record is attached. 0;
-    // kFontDataError for a source with kMaxOutlineContours contours or more; kNoCharMap (-35) for an entry of
-    // an unknown kind (copied unchanged; the other entries are still scaled); kOutOfMemory when the
+    // kFontDataError for a source claiming more than kMaxOutlineContours contours; kNoCharMap (-35) for an
+    // entry of an unknown kind (copied unchanged; the other entries are still scaled); kOutOfMemory when the
     // destination or the work area cannot grow.
     [[nodiscard]] int16_t scaleOutline(GlyphOutline& source, GlyphOutline* destination) override;
 

@@ -186,7 +186,9 @@ bool scaleEntries(OutlinePoint* p, const OutlinePoint* end, PlainScaler::AxisFac
 }  // namespace
 
 int16_t PlainScaler::scaleOutline(GlyphOutline& source, GlyphOutline* destination) {
-    if (source.contourCount >= kMaxOutlineContours) return KORV_FAIL(kFontDataError);
+    // A record holds at most kMaxOutlineContours contours (a CFF glyph may have all of them); one that
+    // claims more is not a record this library wrote.
+    if (source.contourCount > kMaxOutlineContours) return KORV_FAIL(kFontDataError);
     // A record whose em is 0 cannot be divided by; no coordinate can be scaled.
     if (unitsPerEm == 0) return KORV_FAIL(kFontDataError);
     if (m_factorsEm != unitsPerEm || m_factorsX != xPpem || m_factorsY != yPpem) {

@@ -103,8 +103,8 @@ public:
     // Slot 3: the pixel size. The plain scaler takes (x, y); the CFF hinting scaler takes (y, x).
     virtual void setSize(uint16_t first, uint16_t second) = 0;
     // Slot 4: scales `source` into `destination` (appended contour by contour), or in place when
-    // `destination` is null. 0; kFontDataError for a source with 72 contours or more; -35 (kNoCharMap) for
-    // an entry of an unknown kind (the other entries are still scaled); kOutOfMemory.
+    // `destination` is null. 0; kFontDataError for a source claiming more than 72 contours; -35 (kNoCharMap)
+    // for an entry of an unknown kind (the other entries are still scaled); kOutOfMemory.
     [[nodiscard]] virtual int16_t scaleOutline(GlyphOutline& source, GlyphOutline* destination) = 0;
 };
 

@@ -574,16 +574,20 @@ TEST(CffHintingScalerTest, DegenerateAndHostileInputStaysSafe) {
         h.rawH(INT32_MIN, INT32_MAX).rawH(INT32_MAX, INT32_MAX).rawV(INT32_MAX - 1, 64);
         scaleBoth(*big, &h, huge.outline());
     }
-    // 71 contours scale; 72 are refused (as the plain scaler refuses them).
+    // All 72 contours a record holds scale with the hints, as the plain scaler scales them; a 73rd does not
+    // fit in the destination.
     {
         Glyph many;
-        for (int i = 0; i < 71; ++i) box(many, 0, 10 * i, 5, 10 * i + 5);
+        for (int i = 0; i < 72; ++i) box(many, 0, 10 * i, 5, 10 * i + 5);
         Outline h = scaleBoth(*s, &hints, many.outline());
-        EXPECT_EQ(h->contourCount, 71u);
-        box(many, 0, 900, 5, 905);
+        EXPECT_EQ(h->contourCount, 72u);
         Outline out(newGlyphOutline(1000));
+        Glyph one;
+        box(one, 0, 900, 5, 905);
         s->attachHints(&hints);
+        ASSERT_EQ(s->scaleOutline(one.outline(), out.get()), 0);
         EXPECT_EQ(s->scaleOutline(many.outline(), out.get()), kFontDataError);
+        EXPECT_EQ(out->contourCount, 1u);
     }
     // Contour starts that run backwards: refused with a destination, as the plain scaler does; in place,
     // every entry is still scaled once.

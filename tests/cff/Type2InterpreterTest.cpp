@@ -286,6 +286,13 @@ TEST(Type2InterpreterTest, ContourRules) {
     EXPECT_EQ(full.outline->contourCount, 72u);
     EXPECT_EQ(full.outline->pointCount, 72u * 3);
     EXPECT_EQ(full.outline->contourStart[72], 72u * 3);
+    // ... and such a glyph is drawn at any size like any other.
+    PlainScaler plain(1000);
+    plain.setSize(2000, 2000);
+    std::unique_ptr<GlyphOutline, OutlineDeleter> scaled(newGlyphOutline(1000));
+    ASSERT_EQ(plain.scaleOutline(*full.outline, scaled.get()), 0);
+    EXPECT_EQ(scaled->contourCount, 72u);
+    EXPECT_EQ(scaled->points[3 * 71 + 1].y, 2 * full.outline->points[3 * 71 + 1].y);
     Program over(moves + "1 hmoveto endchar");
     EXPECT_EQ(over.run(), kFontDataError);
     EXPECT_EQ(over.outline->contourCount, 72u);

@@ -224,19 +224,25 @@ TEST(GlyphOutlineTest, PlainScalerRefusals) {
     EXPECT_EQ(scaler.scaleOutline(*source, nullptr), kNoCharMap);
     EXPECT_EQ(rawOutlineText(*source), "M 500 500 ?7 L 1000 2000 Z\n");
 
-    // 71 contours scale; 72 are refused before anything changes.
+    // A record full to the last of its 72 contours scales (a CFF glyph may load with all of them); one that
+    // claims 73 cannot be a record and is refused before anything changes.
     OutlinePtr many(newGlyphOutline(1000));
-    for (int c = 0; c < 71; ++c) {
+    for (int c = 0; c < 72; ++c) {
         append(*many, {kOutlineMove, 64, 64, 0, 0, 0, 0});
         endContour(*many);
     }
+    ASSERT_EQ(many->contourCount, 72u);
     ASSERT_EQ(scaler.scaleOutline(*many, nullptr), 0);
     EXPECT_EQ(many->points[0].x, 32);
-    append(*many, {kOutlineMove, 64, 64, 0, 0, 0, 0});
-    endContour(*many);
+    EXPECT_EQ(many->points[71].x, 32);
+    OutlinePtr full(newGlyphOutline(1000));
+    ASSERT_EQ(scaler.scaleOutline(*many, full.get()), 0);
+    EXPECT_EQ(full->contourCount, 72u);
+    EXPECT_EQ(full->contourStart[72], 72u);
+    EXPECT_EQ(full->points[71].x, 16);
+    many->contourCount = 73;
     EXPECT_EQ(scaler.scaleOutline(*many, nullptr), kFontDataError);
     EXPECT_EQ(many->points[0].x, 32);
-    EXPECT_EQ(many->points[71].x, 64);
 
     // A destination that would hold more than 72 contours is refused before anything is appended.
     OutlinePtr two(newGlyphOutline(1000));
