@@ -2,7 +2,9 @@
 // 0..0xFFFF of every face that has a (3,1) subtable, mapped through SfntFont::charToGlyph (our subtable
 // selected by cmapIndex, as a loaded font maps) and through FT_Get_Char_Index with the same (3,1) charmap
 // selected. Codes in ascending order (a text's run of neighbouring characters, and the sweep a tool makes)
-// and in one fixed random order (the search from scratch). Also the parse of each face's 'cmap'.
+// and in one fixed random order (the search from scratch). Also the parse of each face's 'cmap', and the
+// load of every face of the corpus from memory (loadFontFace beside FT_New_Memory_Face, each face once per
+// round; faces either side refuses are left out of both).
 //
 // bench/cmap_ratio.py runs this several times and reports the median of the per-run ratios.
 #include <ft2build.h>
@@ -16,8 +18,10 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "cff/LoadFont.h"
 #include "sfnt/SfntFont.h"
 #include "support/FontCorpus.h"
 
@@ -126,6 +130,68 @@ void BM_ParseCmap(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(c.faces.size()));
 }
 
+// Every face of every corpus file, its file in memory.
+struct LoadCorpus {
+    FT_Library library = nullptr;
+    std::vector<corpus::Bytes> files;
+    std::vector<std::pair<size_t, uint32_t>> faces;  // (file, face)
+
+    LoadCorpus() {
+        FT_Init_FreeType(&library);
+        for (const std::string& path : corpus::fontFiles()) {
+            corpus::Bytes bytes;
+            if (!corpus::readFile(path, bytes) || bytes.size() > UINT32_MAX) continue;
+            bool any = false;
+            for (uint32_t f = 0, n = corpus::faceCount(path); f < n; ++f) {
+                int16_t status = 0;
+                const bool ours = loadFontFace(bytes.data(), uint32_t(bytes.size()), f, status) != nullptr;
+                FT_Face face = nullptr;
+                const bool theirs =
+                    FT_New_Memory_Face(library, bytes.data(), FT_Long(bytes.size()), FT_Long(f), &face) == 0;
+                if (theirs) FT_Done_Face(face);
+                if (!ours || !theirs) continue;
+                faces.emplace_back(files.size(), f);
+                any = true;
+            }
+            if (any) files.push_back(std::move(bytes));
+        }
+        std::fprintf(stderr, "load corpus: %zu faces both load, of %zu files\n", faces.size(), files.size());
+    }
+    ~LoadCorpus() { FT_Done_FreeType(library); }
+};
+
+const LoadCorpus& loadCorpus() {
+    static const LoadCorpus c;
+    return c;
+}
+
+template <bool kOurs>
+void BM_LoadFace(benchmark::State& state) {
+    const LoadCorpus& c = loadCorpus();
+    uint64_t checksum = 0;
+    for (auto _ : state) {
+        for (const auto& [file, f] : c.faces) {
+            const corpus::Bytes& bytes = c.files[file];
+            if (kOurs) {
+                int16_t status = 0;
+                std::unique_ptr<SfntFont> font =
+                    loadFontFace(bytes.data(), uint32_t(bytes.size()), f, status);
+                checksum += font ? font->glyphCount : 0;
+            } else {
+                FT_Face face = nullptr;
+                if (FT_New_Memory_Face(c.library, bytes.data(), FT_Long(bytes.size()), FT_Long(f), &face) ==
+                    0) {
+                    checksum += uint64_t(face->num_glyphs);
+                    FT_Done_Face(face);
+                }
+            }
+        }
+        benchmark::DoNotOptimize(checksum);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(c.faces.size()));
+    state.counters["faces"] = double(c.faces.size());
+}
+
 }  // namespace
 
 BENCHMARK_TEMPLATE(BM_Lookup, true, false)->Name("CmapLookup/ours/ascending")->Unit(benchmark::kMillisecond);
@@ -135,5 +201,7 @@ BENCHMARK_TEMPLATE(BM_Lookup, false, false)
 BENCHMARK_TEMPLATE(BM_Lookup, true, true)->Name("CmapLookup/ours/random")->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Lookup, false, true)->Name("CmapLookup/freetype/random")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseCmap)->Name("CmapParse/per-corpus")->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_LoadFace, true)->Name("FaceLoad/ours")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_LoadFace, false)->Name("FaceLoad/freetype")->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
