@@ -34,41 +34,11 @@ constexpr int32_t kOpEndChar = 14;
 // The bottom ghost-stem width: -21 units.
 constexpr int32_t kBottomGhostWidth = -21 * kOne;
 
-// Byte classes of the tokenizer, numbered in the order of their frequency in real charstrings.
-enum ByteClass : uint8_t {
-    kClassSmallInt,    // 32..246: b - 139
-    kClassOperator,    // 0..31 but the five below: reported to the caller
-    kClassTwoByteInt,  // 247..254: one more byte
-    kClassCallSubr,    // 10
-    kClassCallGsubr,   // 29
-    kClassReturn,      // 11
-    kClassShortInt,    // 28: i16 follows
-    kClassFixed,       // 255: a 16.16 value follows
-};
-
-constexpr std::array<uint8_t, 256> makeByteClasses() {
-    std::array<uint8_t, 256> classes{};
-    for (int b = 0; b < 256; ++b) {
-        uint8_t c = kClassOperator;
-        if (b == 10)
-            c = kClassCallSubr;
-        else if (b == 11)
-            c = kClassReturn;
-        else if (b == 28)
-            c = kClassShortInt;
-        else if (b == 29)
-            c = kClassCallGsubr;
-        else if (b >= 32 && b <= 246)
-            c = kClassSmallInt;
-        else if (b >= 247 && b <= 254)
-            c = kClassTwoByteInt;
-        else if (b == 255)
-            c = kClassFixed;
-        classes[size_t(b)] = c;
-    }
-    return classes;
-}
-constexpr std::array<uint8_t, 256> kByteClasses = makeByteClasses();
+// Bytes below 32 that the tokenizer handles itself rather than report as operators: 10 callsubr,
+// 11 return, 28 (an i16 follows), 29 callgsubr. One bit per byte.
+constexpr uint32_t kOpCallSubr = 10, kOpReturn = 11, kOpShortInt = 28, kOpCallGsubr = 29;
+constexpr uint32_t kTokenizerBytes =
+    (1u << kOpCallSubr) | (1u << kOpReturn) | (1u << kOpShortInt) | (1u << kOpCallGsubr);
 
 // Non-zero when v does not fit in a signed 32-bit value (v is a sum of a few 32-bit values).
 inline uint64_t outOfRange(int64_t v) {
@@ -709,17 +679,16 @@ int16_t Type2Interpreter::interpret() {
             return takeWidth(kOpEndChar);
         }
         const uint32_t b = *p++;
-        const uint32_t byteClass = kByteClasses[b];
-        // The three frequent classes (one-byte integers are most of the bytes, then operators, then
-        // two-byte integers) are tested as plain branches, written as comparisons of order so that the
-        // compiler keeps them so: a jump table here would be an indirect branch per byte, mispredicted at
-        // every change of class. The rare classes share a switch.
-        if (byteClass == kClassSmallInt) {
+        // The three frequent kinds of byte (one-byte integers are most of them, then operators, then
+        // two-byte integers) are told apart by plain branches on the byte itself: a jump table here would
+        // be an indirect branch per byte, mispredicted at every change of kind, and a class table would put
+        // one more load between the byte and each branch (a misprediction is found that much later).
+        if (b - 32 <= 246 - 32) {  // 32..246: b - 139
             if (count == kType2MaxOperands) goto malformed;
             stack[count++] = (int32_t(b) - 139) * kOne;
             continue;
         }
-        if (byteClass <= kClassOperator) {
+        if (b < 32 && ((kTokenizerBytes >> b) & 1) == 0) {
             if (m_budget == 0) goto malformed;
             --m_budget;
             m_position = p;
@@ -739,18 +708,18 @@ int16_t Type2Interpreter::interpret() {
             count = stackBase + stackCount;
             continue;
         }
-        if (byteClass <= kClassTwoByteInt) {
+        if (b - 247 <= 254 - 247) {
             if (p == end || count == kType2MaxOperands) goto malformed;
             // 247..250: (b - 247) x 256 + b1 + 108; 251..254: the negative of (b - 251) x 256 + b1 + 108.
             const int32_t magnitude = int32_t((b - 247) & 3) * 256 + *p++ + 108;
             stack[count++] = (b >= 251 ? -magnitude : magnitude) * kOne;
             continue;
         }
-        switch (byteClass) {
-            case kClassCallSubr:
-            case kClassCallGsubr: {
+        switch (b) {
+            case kOpCallSubr:
+            case kOpCallGsubr: {
                 // The number is popped (its integer part, rounded toward minus infinity) and biased.
-                const CffSubrIndex* index = byteClass == kClassCallSubr ? localSubrs : globalSubrs;
+                const CffSubrIndex* index = b == kOpCallSubr ? localSubrs : globalSubrs;
                 if (m_budget == 0 || count == 0 || !index || m_depth == kType2MaxSubrDepth) goto malformed;
                 --m_budget;
                 const int64_t number = int64_t(stack[--count] >> 6) + index->bias;
@@ -765,19 +734,19 @@ int16_t Type2Interpreter::interpret() {
                 end = p + length;
                 continue;
             }
-            case kClassReturn:
+            case kOpReturn:
                 if (m_budget == 0 || m_depth == 0) goto malformed;
                 --m_budget;
                 --m_depth;
                 p = m_frames[m_depth].position;
                 end = m_frames[m_depth].end;
                 continue;
-            case kClassShortInt:
+            case kOpShortInt:
                 if (end - p < 2 || count == kType2MaxOperands) goto malformed;
                 stack[count++] = int32_t(int16_t(loadU16(p))) * kOne;
                 p += 2;
                 continue;
-            default:  // kClassFixed
+            default:  // 255: a 16.16 value follows
                 if (end - p < 4 || count == kType2MaxOperands) goto malformed;
                 stack[count++] = fixedTo26Dot6(int32_t(loadU32(p)));
                 p += 4;
