@@ -9,6 +9,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "sfnt/FixedMath.h"
 #include "sfnt/SfntFont.h"
 
@@ -105,6 +109,15 @@ PlainScaler::AxisFactors axisFactors(uint16_t size, uint16_t em) {
     f.whole = size / em;
     const uint32_t rest = size % em;
     f.reciprocal = uint64_t((Wide(rest) << 64) / em) + 1;
+    // rest / em = 1 / 2^k (em a multiple of rest by a power of two, k >= 1 as rest < em).
+    if (f.whole == 0 && rest != 0 && em % rest == 0) {
+        const uint32_t divisor = em / rest;
+        if ((divisor & (divisor - 1)) == 0) {
+            int32_t k = 0;
+            while ((uint32_t(1) << k) < divisor) ++k;
+            f.shift = k;
+        }
+    }
     return f;
 }
 
@@ -183,6 +196,84 @@ bool scaleEntries(OutlinePoint* p, const OutlinePoint* end, PlainScaler::AxisFac
     return known;
 }
 
+#if defined(__SSE2__)
+// Sizes that are the em divided by a power of two, 2^k on both axes (16 pixels of an em of 1024 or 2048,
+// the usual TrueType ems): v / 2^k truncated toward zero is (v + (2^k - 1 when v < 0)) >> k, exact for
+// every 32-bit value (adding to a negative value cannot overflow). The four values x, y, cx1, cy1 of an
+// entry lie next to each other and are shifted together; a move or a line keeps its cx1 and cy1 as they
+// were (the same bits are stored back), so only the coordinates its kind uses change.
+alignas(16) constexpr int32_t kScaledLanes[4][4] = {
+    {-1, -1, 0, 0}, {-1, -1, 0, 0}, {-1, -1, -1, -1}, {-1, -1, -1, -1}};
+
+bool shiftEntries(OutlinePoint* p, const OutlinePoint* end, int32_t shift) {
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    const int32_t low = int32_t((uint32_t(1) << shift) - 1);
+    const __m128i bias = _mm_set1_epi32(low);
+    auto one = [&](int32_t v) { return (v + ((v >> 31) & low)) >> shift; };
+    bool known = true;
+    for (; p < end; ++p) {
+        const int32_t kind = p->kind;
+        if (uint32_t(kind) > uint32_t(kOutlineQuadratic)) {
+            known = false;
+            continue;
+        }
+        __m128i* const values =
+            reinterpret_cast<__m128i*>(reinterpret_cast<unsigned char*>(p) + offsetof(OutlinePoint, x));
+        const __m128i v = _mm_loadu_si128(values);
+        const __m128i q = _mm_sra_epi32(_mm_add_epi32(v, _mm_and_si128(_mm_srai_epi32(v, 31), bias)), count);
+        const __m128i lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(kScaledLanes[kind]));
+        _mm_storeu_si128(values, _mm_or_si128(_mm_and_si128(lanes, q), _mm_andnot_si128(lanes, v)));
+        if (kind == kOutlineCubic) {
+            p->cx2 = one(p->cx2);
+            p->cy2 = one(p->cy2);
+        }
+    }
+    return known;
+}
+
+// Sizes below the em, any other fraction: the magnitude's quotient as kMagnitude takes it, the high word of
+// a x r (r the 64-bit reciprocal), worked out in 32-bit halves, which SSE2 multiplies two at a time:
+//   a x r = a x rh x 2^32 + a x rl,   floor(a x r / 2^64) = floor((a x rh + floor(a x rl / 2^32)) / 2^32)
+// (each floor of a quotient by a power of two taken in turn), where a x rh + floor(a x rl / 2^32) stays
+// below 2^31 x 2^32 + 2^31, inside 64 bits. x and cx1 (lanes 0 and 2) take the x factors, y and cy1 the y
+// ones. The quotient is below the magnitude, so it fits, and the sign is put back after.
+bool divideEntries(OutlinePoint* p, const OutlinePoint* end, PlainScaler::AxisFactors sx,
+                   PlainScaler::AxisFactors sy) {
+    const __m128i lowX = _mm_set1_epi64x(int64_t(sx.reciprocal & 0xFFFFFFFFu));
+    const __m128i highX = _mm_set1_epi64x(int64_t(sx.reciprocal >> 32));
+    const __m128i lowY = _mm_set1_epi64x(int64_t(sy.reciprocal & 0xFFFFFFFFu));
+    const __m128i highY = _mm_set1_epi64x(int64_t(sy.reciprocal >> 32));
+    const __m128i oddLanes = _mm_set1_epi64x(int64_t(0xFFFFFFFF00000000u));
+    bool known = true;
+    for (; p < end; ++p) {
+        const int32_t kind = p->kind;
+        if (uint32_t(kind) > uint32_t(kOutlineQuadratic)) {
+            known = false;
+            continue;
+        }
+        __m128i* const values =
+            reinterpret_cast<__m128i*>(reinterpret_cast<unsigned char*>(p) + offsetof(OutlinePoint, x));
+        const __m128i v = _mm_loadu_si128(values);
+        const __m128i sign = _mm_srai_epi32(v, 31);
+        const __m128i a = _mm_sub_epi32(_mm_xor_si128(v, sign), sign);  // 2^31 for INT32_MIN, unsigned
+        const __m128i aOdd = _mm_srli_epi64(a, 32);
+        const __m128i even =
+            _mm_add_epi64(_mm_mul_epu32(a, highX), _mm_srli_epi64(_mm_mul_epu32(a, lowX), 32));
+        const __m128i odd =
+            _mm_add_epi64(_mm_mul_epu32(aOdd, highY), _mm_srli_epi64(_mm_mul_epu32(aOdd, lowY), 32));
+        const __m128i q = _mm_or_si128(_mm_srli_epi64(even, 32), _mm_and_si128(odd, oddLanes));
+        const __m128i signedQ = _mm_sub_epi32(_mm_xor_si128(q, sign), sign);
+        const __m128i lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(kScaledLanes[kind]));
+        _mm_storeu_si128(values, _mm_or_si128(_mm_and_si128(lanes, signedQ), _mm_andnot_si128(lanes, v)));
+        if (kind == kOutlineCubic) {
+            p->cx2 = scaleValue<Division::kMagnitude>(p->cx2, sx);
+            p->cy2 = scaleValue<Division::kMagnitude>(p->cy2, sy);
+        }
+    }
+    return known;
+}
+#endif
+
 }  // namespace
 
 int16_t PlainScaler::scaleOutline(GlyphOutline& source, GlyphOutline* destination) {
@@ -200,7 +291,14 @@ int16_t PlainScaler::scaleOutline(GlyphOutline& source, GlyphOutline* destinatio
     }
     const bool belowEm = m_x.whole == 0 && m_y.whole == 0;
     const bool belowHalfEm = belowEm && (m_x.reciprocal | m_y.reciprocal) < (uint64_t(1) << 63);
+#if defined(__SSE2__)
+    const bool shifted = m_x.shift > 0 && m_x.shift == m_y.shift;
+#endif
     auto scale = [&](OutlinePoint* p, const OutlinePoint* end) {
+#if defined(__SSE2__)
+        if (shifted) return shiftEntries(p, end, m_x.shift);
+        if (belowEm) return divideEntries(p, end, m_x, m_y);
+#endif
         if (belowHalfEm) return scaleEntries<Division::kSignedHigh>(p, end, m_x, m_y);
         if (belowEm) return scaleEntries<Division::kMagnitude>(p, end, m_x, m_y);
         return scaleEntries<Division::kClamped>(p, end, m_x, m_y);

@@ -124,9 +124,12 @@ public:
     uint16_t yPpem = 0;
 
     // How one axis divides by the em: size = whole x em + rest, and rest / em as a 64-bit reciprocal.
+    // When the size is the em divided by a power of two, 2^shift (shift >= 1), the division is that shift;
+    // shift is -1 otherwise.
     struct AxisFactors {
         uint64_t whole = 0;
         uint64_t reciprocal = 0;
+        int32_t shift = -1;
     };
 
 private:

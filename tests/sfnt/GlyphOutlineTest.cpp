@@ -139,8 +139,9 @@ TEST(GlyphOutlineTest, PlainScalerInPlaceAndIntoDestination) {
 }
 
 // The scaler divides by the em through a reciprocal, three ways by the size (below half the em, below the
-// em, any): every quotient must be the truncating division's, for the coordinates of every kind, on both
-// axes with their own sizes; the coordinates a kind does not use are neither read nor written.
+// em, any), or by a shift when the size is the em over a power of two on both axes (16 of 1024 or 2048):
+// every quotient must be the truncating division's, for the coordinates of every kind, on both axes with
+// their own sizes or the same one; the coordinates a kind does not use are not changed.
 TEST(GlyphOutlineTest, PlainScalerIsExactDivision) {
     std::mt19937 random(12345);
     const uint16_t ems[] = {1, 2, 3, 7, 16, 1000, 1024, 2000, 2048, 4096, 65521, 65535};
@@ -156,8 +157,9 @@ TEST(GlyphOutlineTest, PlainScalerIsExactDivision) {
     constexpr int32_t kUnused = 0x5A5A5A5A;
     OutlinePtr o(newGlyphOutline(1));
     for (const uint16_t em : ems) {
-        for (size_t s = 0; s < std::size(sizes); ++s) {
-            const uint16_t xSize = sizes[s], ySize = sizes[(s + 3) % std::size(sizes)];
+        for (size_t s = 0; s < 2 * std::size(sizes); ++s) {
+            const size_t n = std::size(sizes);
+            const uint16_t xSize = sizes[s % n], ySize = s < n ? sizes[(s + 3) % n] : xSize;
             PlainScaler scaler(em);
             scaler.setSize(xSize, ySize);
             o->clear();
