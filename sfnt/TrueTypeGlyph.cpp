@@ -31,7 +31,6 @@ constexpr uint8_t kYShort = 0x04;
 constexpr uint8_t kRepeat = 0x08;
 constexpr uint8_t kXSameOrPositive = 0x10;
 constexpr uint8_t kYSameOrPositive = 0x20;
-constexpr uint8_t kKeptFlags = 0x3F;  // the low six bits are stored per point
 
 // Composite component flags.
 constexpr uint16_t kArgsAreWords = 0x0001;
@@ -72,21 +71,21 @@ inline int32_t fromWide(int64_t sum) {
 //   same:            mask 0, factor 0 (no delta)                         no byte
 //   neither:         mask all ones (w itself),              factor 64 x 256   2 bytes
 // Every product is a multiple of 256 below 2^30 in magnitude, so the shift is exact; the factors carry the
-// x 64 of 26.6. One array per field, so that a flag indexes each one directly.
+// x 64 of 26.6. One array per field, so that a flag indexes each one directly. Indexed by the whole flag
+// byte as read (points keep it so; the repeat bit and the top two bits play no part), which saves masking it.
 struct DeltaTable {
-    int32_t maskX[64], factorX[64], maskY[64], factorY[64];
-    int64_t bytesX[64], bytesY[64];
+    int32_t maskX[256], factorX[256], maskY[256], factorY[256];
+    int64_t bytesX[256], bytesY[256];
     // Coordinate bytes per point, x in the low 32 bits and y in the high 32 bits (so that runs add up in one
-    // sum), by the whole flag byte as read (its top two bits play no part), which saves masking it first.
+    // sum).
     uint64_t bothBytes[256];
 
     constexpr DeltaTable() : maskX(), factorX(), maskY(), factorY(), bytesX(), bytesY(), bothBytes() {
-        for (unsigned f = 0; f < 64; ++f) {
+        for (unsigned f = 0; f < 256; ++f) {
             form(f & kXShort, f & kXSameOrPositive, maskX[f], factorX[f], bytesX[f]);
             form(f & kYShort, f & kYSameOrPositive, maskY[f], factorY[f], bytesY[f]);
+            bothBytes[f] = uint64_t(bytesX[f]) | (uint64_t(bytesY[f]) << 32);
         }
-        for (unsigned f = 0; f < 256; ++f)
-            bothBytes[f] = uint64_t(bytesX[f & kKeptFlags]) | (uint64_t(bytesY[f & kKeptFlags]) << 32);
     }
     static constexpr void form(bool isShort, bool sameOrPositive, int32_t& mask, int32_t& factor,
                                int64_t& bytes) {
@@ -165,7 +164,7 @@ struct Coordinates {
     uint32_t x, y;
 };
 
-// Reads `points` flags from `p` into the points from `out` on (the low six bits of each), counting the
+// Reads `points` flags from `p` into the points from `out` on (each byte as it is), counting the
 // coordinate bytes they call for into `bytes` (x in the low half, y in the high half); false when the flags
 // run past `end` (tested only when kChecked) or a repeat runs past the last point.
 template <bool kChecked>
@@ -183,7 +182,7 @@ inline bool readFlags(const uint8_t*& p, const uint8_t* end, GlyphLoaderPoint* o
                 for (int k = 0; k < 8; ++k) {
                     const size_t f = q[k];
                     sum += kDeltas.bothBytes[f];
-                    out[k].flags = uint8_t(f & kKeptFlags);
+                    out[k].flags = uint8_t(f);
                 }
                 q += 8;
                 out += 8;
@@ -193,15 +192,14 @@ inline bool readFlags(const uint8_t*& p, const uint8_t* end, GlyphLoaderPoint* o
         if (kChecked && q == end) return false;
         const size_t f = *q++;
         sum += kDeltas.bothBytes[f];
-        out->flags = uint8_t(f & kKeptFlags);
+        out->flags = uint8_t(f);
         ++out;
         if (f & kRepeat) {
             if (kChecked && q == end) return false;
             const uint32_t repeats = *q++;
             if (repeats > uint32_t(stop - out)) return false;  // a repeat past the last point
             sum += repeats * kDeltas.bothBytes[f];
-            for (GlyphLoaderPoint* const runEnd = out + repeats; out < runEnd; ++out)
-                out->flags = uint8_t(f & kKeptFlags);
+            for (GlyphLoaderPoint* const runEnd = out + repeats; out < runEnd; ++out) out->flags = uint8_t(f);
         }
     }
     p = q;
