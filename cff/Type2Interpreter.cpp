@@ -700,7 +700,66 @@ int16_t Type2Interpreter::interpret() {
                 if (int16_t s = takeWidth(int32_t(b))) return s;
             }
             if (b == kOpEndChar) return 0;
-            if (int16_t s = Type2Operators::kOneByte[b].handler(*this)) return s;
+            // The drawing and hint operators of real glyphs are called directly, so that the compiler can
+            // inline them here; the rest go through the table.
+            int16_t status;
+            using Ops = Type2Operators;
+            switch (b) {
+                case 1:
+                case 18:
+                    status = Ops::hstem(*this);
+                    break;
+                case 3:
+                case 23:
+                    status = Ops::vstem(*this);
+                    break;
+                case 4:
+                    status = Ops::vmoveto(*this);
+                    break;
+                case 5:
+                    status = Ops::rlineto(*this);
+                    break;
+                case 6:
+                    status = Ops::hlineto(*this);
+                    break;
+                case 7:
+                    status = Ops::vlineto(*this);
+                    break;
+                case 8:
+                    status = Ops::rrcurveto(*this);
+                    break;
+                case 19:
+                    status = Ops::hintmask(*this);
+                    break;
+                case 21:
+                    status = Ops::rmoveto(*this);
+                    break;
+                case 22:
+                    status = Ops::hmoveto(*this);
+                    break;
+                case 24:
+                    status = Ops::rcurveline(*this);
+                    break;
+                case 25:
+                    status = Ops::rlinecurve(*this);
+                    break;
+                case 26:
+                    status = Ops::vvcurveto(*this);
+                    break;
+                case 27:
+                    status = Ops::hhcurveto(*this);
+                    break;
+                case 30:
+                    status = Ops::vhcurveto(*this);
+                    break;
+                case 31:
+                    status = Ops::hvcurveto(*this);
+                    break;
+                default:
+                    status = Ops::kOneByte[b].handler(*this);
+                    break;
+            }
+            if (status) return status;
             // The operator may have read on (escape, masks) and leaves operands for the next one (the
             // arithmetic): the tokenizer goes on from what it left.
             p = m_position;
