@@ -52,6 +52,10 @@ public:
     // Operators the last run executed, subroutine calls and returns included (at most the budget).
     uint32_t operatorsExecuted = 0;
 
+    // The FDSelect range (format 3) of the last glyph the font looked up with this interpreter: where the
+    // next lookup starts. A guess only, checked against the font's FDSelect before it is used.
+    uint32_t fdRangeHint = 0;
+
 private:
     friend struct Type2Operators;
 

@@ -246,6 +246,42 @@ TEST(CffGlyphTest, OutlinesThroughFontDicts) {
     EXPECT_EQ(f.text(), "M 0 0 L 100 0 L 100 100 L 0 100 L 0 0 Z\n");
 }
 
+// The Font DICT of each glyph through FDSelect format 3, whatever the order of the loads: the working state
+// remembers the range of the last glyph and starts there, so ascending, descending, strided and repeated
+// loads, an empty range (two equal firsts), a hint beyond the ranges and a hint left by another font must
+// all give what the bisection of fontDictOf() gives.
+TEST(CffGlyphTest, FontDictRangesInAnyOrder) {
+    const std::vector<std::pair<uint16_t, uint8_t>> ranges = {{0, 0}, {3, 1},  {3, 2},  {7, 2},
+                                                              {8, 0}, {20, 1}, {21, 2}, {30, 0}};
+    const std::vector<PrivateSpec> privates = {{500, 0, {}}, {600, 0, {}}, {700, 0, {}}};
+    Loaded f(otf(cidCff(std::vector<Bytes>(40, assemble("endchar")), {}, ranges, privates)));
+    Loaded g(otf(cidCff(std::vector<Bytes>(10, assemble("endchar")), {}, {{0, 2}, {9, 1}}, privates)));
+    ASSERT_TRUE(f.font && g.font);
+    auto& font = static_cast<const CffFont&>(*f.font);
+    ASSERT_EQ(font.fdSelectSize, ranges.size());
+
+    std::vector<uint32_t> order;
+    for (uint32_t i = 0; i < 40; ++i) order.push_back(i);
+    for (uint32_t i = 40; i-- > 0;) order.push_back(i);
+    for (uint32_t i = 0; i < 40 * 7; i += 7) order.push_back(i % 40);
+    for (uint32_t i : {5u, 5u, 39u, 0u, 21u, 20u, 22u, 3u, 2u, 7u, 8u}) order.push_back(i);
+    for (uint32_t glyph : order) {
+        ASSERT_EQ(f.glyph(glyph), 0) << glyph;
+        EXPECT_EQ(f.hints->fdIndex, font.fontDictOf(glyph)) << glyph;
+        EXPECT_EQ(f.outline->advance, (500 + 100 * font.fontDictOf(glyph)) * 64) << glyph;
+    }
+
+    // A hint far beyond the ranges, and one left by a font with more ranges used with one that has fewer.
+    f.work.interpreter->fdRangeHint = 0xFFFFFFFFu;
+    ASSERT_EQ(f.glyph(25), 0);
+    EXPECT_EQ(f.hints->fdIndex, 2);
+    g.work.interpreter->fdRangeHint = 7;
+    for (uint32_t glyph : {9u, 0u, 8u}) {
+        ASSERT_EQ(g.glyph(glyph), 0);
+        EXPECT_EQ(g.hints->fdIndex, glyph == 9 ? 1 : 2) << glyph;
+    }
+}
+
 TEST(CffGlyphTest, OutlinesByCharacter) {
     const std::vector<Bytes> charStrings = {assemble("endchar"), assemble("0 0 rmoveto 40 hlineto endchar")};
     const Bytes cff = cidCff(charStrings, {}, {{0, 0}}, {{500, 100, {}}});
