@@ -147,19 +147,14 @@ inline uint64_t stemSet(const uint8_t* mask) {
     for (uint32_t i = 0; i < kType2MaxMaskBytes; ++i) v = (v << 8) | mask[i];
     return v;
 }
-inline bool inSet(uint64_t set, uint32_t stem) {
-    return stem < 64 && ((set >> (63 - stem)) & 1) != 0;
-}
-// An edge's stem is in force (zone segments always are).
-inline bool edgeInForce(uint64_t set, uint8_t record) {
-    return record == kAlwaysInForce || inSet(set, record);
-}
 // The stems first .. first + count - 1 (first + count <= 64).
 inline uint64_t stemRange(uint32_t first, uint32_t count) {
     return count == 0
                ? 0
                : (~uint64_t(0) >> first) & ~(count + first >= 64 ? 0 : ~uint64_t(0) >> (first + count));
 }
+
+constexpr int64_t kNoCoordinate = INT64_MIN;  // no 32-bit coordinate equals it
 
 // One direction's table and what the mask in force makes of it. Slots 0 .. n + 1: slot k (1 .. n) is edge
 // k - 1, slots 0 and n + 1 are sentinels at INT32_MIN and INT32_MAX, always included, whose moves are those
@@ -176,12 +171,13 @@ struct Direction {
     uint32_t* strong = nullptr;  // the slots of the edges in force (and of the zone segments), in order
     uint8_t* inForce = nullptr;  // 1 for those slots
     int64_t ppem = 0;
-    AxisScale scale;                  // plainScale at ppem
-    uint32_t finger = 0;              // the slot interval the last coordinate fell in
-    uint64_t stems = 0;               // this direction's stems in the record
-    uint64_t builtFor = 0;            // the stems in force the arrays were made for
-    int32_t lastIn = 0, lastOut = 0;  // the last coordinate mapped and its result, while lastValid
-    bool lastValid = false;
+    AxisScale scale;        // plainScale at ppem
+    uint32_t finger = 0;    // the slot interval the last coordinate fell in
+    uint64_t stems = 0;     // this direction's stems in the record
+    uint64_t builtFor = 0;  // the stems in force the arrays were made for
+    // The last coordinate mapped (kNoCoordinate: none since the map was made) and its result.
+    int64_t lastIn = kNoCoordinate;
+    int32_t lastOut = 0;
     int32_t plainMin = 0, plainMax = 0;  // INT32_MIN and INT32_MAX plain-scaled: the sentinels' positions
 };
 
@@ -267,9 +263,8 @@ private:
     void buildMap(Direction& d, uint64_t inForceSet);
     void sweep(Direction& d, uint32_t strongCount) const;
     int32_t mapValue(Direction& d, int32_t v) const {
-        if (v == d.lastIn && d.lastValid) return d.lastOut;
+        if (v == d.lastIn) return d.lastOut;
         d.lastIn = v;
-        d.lastValid = true;
         return d.lastOut = lookUp(d, v);
     }
     int32_t lookUp(Direction& d, int32_t v) const;
@@ -341,7 +336,7 @@ int64_t HintFitter::fitWidth(int64_t width, bool vertical) const {
 // Fits the stems record[firstRecord .. firstRecord + count) of one direction (vertical = the y direction,
 // horizontal stems) into out[], sorted by position, ties by the far edge.
 void HintFitter::fitStems(uint32_t firstRecord, uint32_t count, bool vertical, FittedStem* out) {
-    const int64_t ppem = vertical ? m_yPpem : m_xPpem;
+    const AxisScale& scale = vertical ? m_y.scale : m_x.scale;  // plainScale at this direction's size
     const int64_t maxWidth = int64_t(m_scaler.maxStemWidth) * 64;
     for (uint32_t i = 0; i < count; ++i) {
         const Stem& s = m_hints.stems[firstRecord + i];
@@ -357,8 +352,8 @@ void HintFitter::fitStems(uint32_t firstRecord, uint32_t count, bool vertical, F
             f.lowOrig = s.position;
             f.highOrig = clampInt32(int64_t(s.position) + s.width);
         }
-        f.lowPlain = plainScale(f.lowOrig, ppem, m_em);
-        f.highPlain = plainScale(f.highOrig, ppem, m_em);
+        f.lowPlain = scale(f.lowOrig);
+        f.highPlain = scale(f.highOrig);
     }
     // Sorted by position, ties by the far edge (insertion sort: 64 stems at most).
     for (uint32_t i = 1; i < count; ++i) {
@@ -374,16 +369,29 @@ void HintFitter::fitStems(uint32_t firstRecord, uint32_t count, bool vertical, F
 
     // Fitted in that order. An edge that an earlier stem shares (the same position) takes the position that
     // stem gave it: stems that share an edge, as hint masks often switch between, agree on it.
-    int32_t sharedOrig[kMaxStemEdges], sharedFit[kMaxStemEdges];
-    uint32_t shared = 0;
+    // The positions fitted so far, in a small open-addressed table (at most a quarter full: 2 x count edges
+    // in at least 4 x 2 x count slots, up to 512 for 64 stems), the first fit kept for each position.
+    constexpr uint32_t kSharedSlots = 4 * kMaxStemEdges;
+    int32_t sharedOrig[kSharedSlots], sharedFit[kSharedSlots];
+    uint8_t sharedUsed[kSharedSlots];
+    uint32_t slotBits = 3;
+    while ((1u << slotBits) < 8 * count && (1u << slotBits) < kSharedSlots) ++slotBits;
+    const uint32_t slotMask = (1u << slotBits) - 1;
+    std::memset(sharedUsed, 0, size_t(slotMask) + 1);
+    auto slotOf = [&](int32_t orig) {
+        uint32_t h = (uint32_t(orig) * 0x9E3779B1u) >> (32 - slotBits);
+        while (sharedUsed[h] && sharedOrig[h] != orig) h = (h + 1) & slotMask;
+        return h;
+    };
     auto find = [&](int32_t orig, int64_t& fit) {
-        for (uint32_t k = 0; k < shared; ++k)
-            if (sharedOrig[k] == orig) return fit = sharedFit[k], true;
-        return false;
+        const uint32_t h = slotOf(orig);
+        if (!sharedUsed[h]) return false;
+        fit = sharedFit[h];
+        return true;
     };
     auto keep = [&](int32_t orig, int64_t fit) {
-        int64_t known;
-        if (!find(orig, known)) sharedOrig[shared] = orig, sharedFit[shared++] = int32_t(fit);
+        const uint32_t h = slotOf(orig);
+        if (!sharedUsed[h]) sharedUsed[h] = 1, sharedOrig[h] = orig, sharedFit[h] = int32_t(fit);
     };
     const bool zones = vertical && m_dict.zoneCount > 0;
     for (uint32_t i = 0; i < count; ++i) {
@@ -498,7 +506,7 @@ void HintFitter::addSegment(int32_t y, bool top, uint32_t& count) {
     if (!zoneFit(y, top, fit)) return;
     if (count < m_segmentCapacity) {
         m_segments[count].orig = y;
-        m_segments[count].fit = int32_t(clampToWindow(fit, plainScale(y, m_yPpem, m_em)));
+        m_segments[count].fit = int32_t(clampToWindow(fit, m_y.scale(y)));
     }
     ++count;
 }
@@ -625,8 +633,8 @@ void HintFitter::makeTable(Direction& d, uint32_t firstStem, uint32_t stemCount,
                 d.edges[--to] = d.edges[--a];
             } else {
                 const ZoneSegment& z = segments[--b];
-                d.edges[--to] = GlyphEdge{
-                    z.orig, plainScale(z.orig, d.ppem, m_em), z.fit, kSegmentEdge, kAlwaysInForce, kAnchor};
+                d.edges[--to] =
+                    GlyphEdge{z.orig, d.scale(z.orig), z.fit, kSegmentEdge, kAlwaysInForce, kAnchor};
             }
         }
         n += segmentCount;
@@ -637,15 +645,15 @@ void HintFitter::makeTable(Direction& d, uint32_t firstStem, uint32_t stemCount,
     d.orig[n + 1] = INT32_MAX;
     d.finger = 0;
     d.builtFor = 0;
-    d.lastValid = false;
+    d.lastIn = kNoCoordinate;
     // Until a mask is applied (and for good, when the direction is not fitted): only the sentinels, which
     // move nothing.
     for (uint32_t k = 0; k <= n + 1; ++k) d.prev[k] = 0, d.next[k] = n + 1;
     d.prev[n + 1] = n + 1;
     d.next[0] = 0;
     d.move[0] = d.move[n + 1] = 0;
-    d.plainMin = plainScale(INT32_MIN, d.ppem, m_em);
-    d.plainMax = plainScale(INT32_MAX, d.ppem, m_em);
+    d.plainMin = d.scale(INT32_MIN);
+    d.plainMax = d.scale(INT32_MAX);
     d.fit[0] = d.plainMin;
     d.fit[n + 1] = d.plainMax;
 }
@@ -734,55 +742,64 @@ void HintFitter::sweep(Direction& d, uint32_t count) const {
 void HintFitter::buildMap(Direction& d, uint64_t inForceSet) {
     const uint32_t n = d.n;
     d.builtFor = inForceSet;
-    d.lastValid = false;
+    d.lastIn = kNoCoordinate;
     uint32_t strongCount = 0;
     for (uint32_t k = 1; k <= n; ++k) {
         const GlyphEdge& e = d.edges[k - 1];
-        const bool on = edgeInForce(inForceSet, e.record);
-        d.inForce[k] = on;
+        // In force: a zone segment (record kAlwaysInForce, the only record of 64 or more) always, a stem edge
+        // when bit 63 - record of the set is 1.
+        const uint32_t on = ((e.record >> 6) | uint32_t((inForceSet << (e.record & 63)) >> 63)) != 0;
+        d.inForce[k] = uint8_t(on);
         d.fit[k] = e.fit;
         d.strong[strongCount] = k;
         strongCount += on;
     }
     sweep(d, strongCount);
-    // A stem keeps the rows the first map that puts it in force gives it, in every later map of the glyph
-    // (as an anchor) and as a weak edge: hint replacement never moves a stem that stays in force, and a
-    // contour that runs through two masks stays whole.
-    for (uint32_t j = 0; j < strongCount; ++j) {
-        GlyphEdge& e = d.edges[d.strong[j] - 1];
-        if (e.stem == kSegmentEdge || e.anchor()) continue;
-        e.fit = d.fit[d.strong[j]];
-        e.flags |= kAnchor;
-    }
-    // The weak edges join where they lie outside every stem in force and their row keeps the map in order
-    // (not below the last edge included, not above the next edge in force); the map interpolates between
-    // all included edges, so that a contour that runs through two masks finds the same edges around it.
+    // One walk from bottom to top. A stem keeps the rows the first map that puts it in force gives it, in
+    // every later map of the glyph (as an anchor) and as a weak edge: hint replacement never moves a stem
+    // that stays in force, and a contour that runs through two masks stays whole. The weak edges join where
+    // they lie outside every stem in force and their row keeps the map in order (not below the last edge
+    // included, not above the next edge in force); the map interpolates between all included edges, so
+    // that a contour that runs through two masks finds the same edges around it. A weak edge's fit is its
+    // own (set above; the sweep moves only edges in force), and anchoring changes only edges in force, so
+    // the weak edges see what a separate anchoring pass would leave.
     uint32_t nextStrong = 0;       // the next edge in force, as an index into strong[]
     int64_t openHigh = INT64_MIN;  // the highest high edge of the stems in force met so far
     uint32_t last = 0;             // the last included slot (0: the low sentinel, none yet)
+    // Its position and fit (none yet: a position no edge has, a fit below every fit), and the fit of the
+    // next edge in force (none left: above every fit).
+    int64_t lastOrig = kNoCoordinate, lastFit = INT64_MIN;
+    int64_t nextStrongFit = strongCount > 0 ? d.fit[d.strong[0]] : INT64_MAX;
+    uint32_t* prev = d.prev;
+    uint32_t* next = d.next;
+    int32_t* fit = d.fit;
     for (uint32_t k = 1; k <= n; ++k) {
-        const GlyphEdge& e = d.edges[k - 1];
+        GlyphEdge& e = d.edges[k - 1];
         bool included;
         if (d.inForce[k]) {
             included = true;
             ++nextStrong;
+            nextStrongFit = nextStrong < strongCount ? fit[d.strong[nextStrong]] : INT64_MAX;
+            if (e.stem != kSegmentEdge && !e.anchor()) {
+                e.fit = fit[k];
+                e.flags |= kAnchor;
+            }
             if (e.role() == kEdgeLow) openHigh = std::max<int64_t>(openHigh, m_stems[e.stem].highOrig);
         } else {
-            d.fit[k] = e.fit;
-            included = e.orig >= openHigh &&
-                       (last == 0 || (d.orig[last] != e.orig && d.fit[last] <= e.fit)) &&
-                       (nextStrong >= strongCount || e.fit <= d.fit[d.strong[nextStrong]]);
+            included = e.orig >= openHigh && lastOrig != e.orig && lastFit <= e.fit && e.fit <= nextStrongFit;
         }
         if (included) {
             last = k;
-            d.move[k] = d.fit[k] - e.plain;
+            lastOrig = e.orig;
+            lastFit = fit[k];
+            d.move[k] = fit[k] - e.plain;
         }
-        d.prev[k] = included ? k : d.prev[k - 1];
+        prev[k] = included ? k : prev[k - 1];
     }
     uint32_t above = n + 1;
     for (uint32_t k = n; k >= 1; --k) {
-        if (d.prev[k] == k) above = k;
-        d.next[k] = above;
+        if (prev[k] == k) above = k;
+        next[k] = above;
     }
     // The sentinels: below every edge the first edge's move, above every edge the last one's.
     const uint32_t first = d.next[1];
@@ -874,6 +891,8 @@ int16_t HintFitter::run(GlyphOutline& source, GlyphOutline* destination) {
         uint32_t(std::clamp<int32_t>(m_hints.vStemCount, 0, int32_t(kType2MaxStems - hCount)));
     m_maskCount = m_hints.masks ? std::min(m_hints.maskCount, m_hints.maskCapacity) : 0;
 
+    m_y.scale.set(m_yPpem, m_em);
+    m_x.scale.set(m_xPpem, m_em);
     int16_t status = s.ensureWorkArea(workAreaNeed(m_maskCount, 0));
     if (status) return status;
     // Zone segments first: when they overflow the area it is replaced, and nothing else is in it yet.
@@ -908,8 +927,6 @@ int16_t HintFitter::run(GlyphOutline& source, GlyphOutline* destination) {
     m_x.stems = stemRange(hCount, vCount);
     m_y.ppem = m_yPpem;
     m_x.ppem = m_xPpem;
-    m_y.scale.set(m_yPpem, m_em);
-    m_x.scale.set(m_xPpem, m_em);
     fitStems(0, m_yStemCount, true, m_stems);
     fitStems(hCount, m_xStemCount, false, m_stems + m_yStemCount);
     makeTable(m_y, 0, m_yStemCount, m_segments, m_doY ? m_segmentCount : 0);

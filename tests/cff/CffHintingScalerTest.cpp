@@ -669,6 +669,33 @@ TEST(CffHintingScalerTest, StemsKeepTheirRowsAcrossMasksAndStraightLinesStayStra
     }
 }
 
+TEST(CffHintingScalerTest, EveryOneOfSixtyFourStemsFindsTheEdgeItSharesWithAnEarlierStem) {
+    // 32 pairs of horizontal stems, each pair sharing its low edge (as the stems of 'm' do), the pairs 400
+    // units apart: all 64 stems of a record, 96 distinct edge positions. Masks switch between the two stems
+    // of a pair contour by contour; the shared edge lands on one row whichever stem is in force.
+    Font f;
+    Hints hints;
+    for (int32_t i = 0; i < 32; ++i) hints.h(60 + 400 * i, 30).h(60 + 400 * i, 140);
+    Glyph g;
+    for (int32_t i = 0; i < 32; ++i) {
+        box(g, 0, 60 + 400 * i, 100, 90 + 400 * i);    // contour 2i: stem 2i alone
+        box(g, 200, 60 + 400 * i, 300, 200 + 400 * i);  // contour 2i + 1: stem 2i + 1 alone
+    }
+    for (uint16_t c = 0; c < 64; ++c) {
+        std::vector<uint8_t> bits(8, 0);
+        bits[c / 8] = uint8_t(0x80 >> (c % 8));
+        hints.mask(c, 0, bits);
+    }
+    for (uint16_t ppem : {9, 12, 16, 20}) {
+        auto s = f.scaler(ppem);
+        Outline h = scaleBoth(*s, &hints, g.outline());
+        for (uint32_t i = 0; i < 32; ++i) {
+            EXPECT_EQ(h->points[10 * i].y, h->points[10 * i + 5].y) << ppem << " pair " << i;
+            EXPECT_EQ(h->points[10 * i].y & 63, 0) << ppem << " pair " << i;
+        }
+    }
+}
+
 TEST(CffHintingScalerTest, ContoursThatReturnToTheirStartStayClosedAcrossMasks) {
     Font f;
     Glyph g;
