@@ -63,49 +63,58 @@ inline int32_t fromWide(int64_t sum) {
 }
 
 // How a point's flags read its two coordinate deltas without a branch, whatever their form: from the two
-// bytes at the axis's cursor taken as a signed 16-bit value w,
-//   delta x 64 = ((w & mask[f]) x factor[f]) >> 8
+// bytes at the axis's cursor taken in file order as v = first byte + 256 x second byte (unsigned),
+//   delta x 64 = int32(((v & in[f]) x factor[f]) & out[f]) >> 10      (in 32-bit unsigned arithmetic)
 // and the cursor moves on by bytes[f]. By the axis's two flag bits (short; same-or-positive):
-//   short, positive: mask 0xFF00 (the first byte, x 256), factor  64   1 byte
-//   short, negative: mask 0xFF00,                          factor -64   1 byte
-//   same:            mask 0, factor 0 (no delta)                         no byte
-//   neither:         mask all ones (w itself),              factor 64 x 256   2 bytes
-// Every product is a multiple of 256 below 2^30 in magnitude, so the shift is exact; the factors carry the
-// x 64 of 26.6. One array per field, so that a flag indexes each one directly. Indexed by the whole flag
-// byte as read (points keep it so; the repeat bit and the top two bits play no part), which saves masking it.
+//   short, positive: in 0xFF (the first byte), factor  2^16, out all ones     1 byte
+//   short, negative: in 0xFF,                   factor -2^16, out all ones     1 byte
+//   same:            in 0, factor 0, out 0 (no delta)                          no byte
+//   neither:         in 0xFFFF, factor 2^24 + 2^8, out 0xFFFF0000              2 bytes
+// A short delta b becomes +-b x 2^16, and the shift leaves +-b x 64. The product of a long one is
+// first x 2^24 + second x 2^16 + first x 2^8 (mod 2^32): the out mask drops the last term (below 2^16, so
+// it carries into nothing), which leaves the big-endian signed 16-bit value x 2^16 as an int32, and the
+// shift leaves it x 64. Every value before the shift is a multiple of 2^16, so the shift is exact; it
+// replaces swapping the two bytes. One array per field, so that a flag indexes each one directly. Indexed
+// by the whole flag byte as read (points keep it so; the repeat bit and the top two bits play no part),
+// which saves masking it.
 struct DeltaTable {
-    int32_t maskX[256], factorX[256], maskY[256], factorY[256];
+    uint32_t inX[256], factorX[256], outX[256], inY[256], factorY[256], outY[256];
     int64_t bytesX[256], bytesY[256];
     // Coordinate bytes per point, x in the low 32 bits and y in the high 32 bits (so that runs add up in one
     // sum).
     uint64_t bothBytes[256];
 
-    constexpr DeltaTable() : maskX(), factorX(), maskY(), factorY(), bytesX(), bytesY(), bothBytes() {
+    constexpr DeltaTable()
+        : inX(), factorX(), outX(), inY(), factorY(), outY(), bytesX(), bytesY(), bothBytes() {
         for (unsigned f = 0; f < 256; ++f) {
-            form(f & kXShort, f & kXSameOrPositive, maskX[f], factorX[f], bytesX[f]);
-            form(f & kYShort, f & kYSameOrPositive, maskY[f], factorY[f], bytesY[f]);
+            form(f & kXShort, f & kXSameOrPositive, inX[f], factorX[f], outX[f], bytesX[f]);
+            form(f & kYShort, f & kYSameOrPositive, inY[f], factorY[f], outY[f], bytesY[f]);
             bothBytes[f] = uint64_t(bytesX[f]) | (uint64_t(bytesY[f]) << 32);
         }
     }
-    static constexpr void form(bool isShort, bool sameOrPositive, int32_t& mask, int32_t& factor,
-                               int64_t& bytes) {
+    static constexpr void form(bool isShort, bool sameOrPositive, uint32_t& in, uint32_t& factor,
+                               uint32_t& out, int64_t& bytes) {
         if (isShort) {
-            mask = 0xFF00;
-            factor = sameOrPositive ? 64 : -64;
+            in = 0xFF;
+            factor = sameOrPositive ? 0x10000u : 0u - 0x10000u;
+            out = 0xFFFFFFFFu;
             bytes = 1;
+        } else if (sameOrPositive) {
+            in = factor = out = 0;
+            bytes = 0;
         } else {
-            mask = sameOrPositive ? 0 : -1;
-            factor = sameOrPositive ? 0 : 64 * 256;
-            bytes = sameOrPositive ? 0 : 2;
+            in = 0xFFFF;
+            factor = 0x01000100u;
+            out = 0xFFFF0000u;
+            bytes = 2;
         }
+    }
+    // A delta x 64 from v, by the form's in mask, factor and out mask.
+    static int32_t delta(uint32_t v, uint32_t in, uint32_t factor, uint32_t out) {
+        return int32_t(((v & in) * factor) & out) >> 10;
     }
 };
 constexpr DeltaTable kDeltas;
-
-// The two bytes at `p` as a big-endian signed 16-bit value.
-inline int32_t loadS16(const uint8_t* p) {
-    return int16_t(loadU16(p));
-}
 
 // One glyph's bytes and header (contour count and box, in font units); length 0 for an empty glyph.
 struct GlyphHeader {
@@ -137,10 +146,10 @@ struct Coordinates {
     // two readable bytes, unless kExact, which reads only the bytes the flags call for.
     template <bool kExact>
     void deltas(uint32_t f, uint32_t& dx, uint32_t& dy) {
-        const int32_t wx = kExact ? exactly(xp, kDeltas.bytesX[f]) : loadS16(xp);
-        const int32_t wy = kExact ? exactly(yp, kDeltas.bytesY[f]) : loadS16(yp);
-        dx = uint32_t(((wx & kDeltas.maskX[f]) * kDeltas.factorX[f]) >> 8);
-        dy = uint32_t(((wy & kDeltas.maskY[f]) * kDeltas.factorY[f]) >> 8);
+        const uint32_t vx = kExact ? exactly(xp, kDeltas.bytesX[f]) : inFileOrder(xp);
+        const uint32_t vy = kExact ? exactly(yp, kDeltas.bytesY[f]) : inFileOrder(yp);
+        dx = uint32_t(DeltaTable::delta(vx, kDeltas.inX[f], kDeltas.factorX[f], kDeltas.outX[f]));
+        dy = uint32_t(DeltaTable::delta(vy, kDeltas.inY[f], kDeltas.factorY[f], kDeltas.outY[f]));
         xp += kDeltas.bytesX[f];
         yp += kDeltas.bytesY[f];
     }
@@ -154,9 +163,11 @@ struct Coordinates {
     }
     void next(uint32_t f) { advance<false>(f); }
     void nextExactly(uint32_t f) { advance<true>(f); }
-    // The value w of a delta of `bytes` bytes: the signed 16-bit value, or the one byte in the high byte.
-    static int32_t exactly(const uint8_t* p, int64_t bytes) {
-        return bytes == 2 ? loadS16(p) : bytes == 1 ? int32_t(p[0]) << 8 : 0;
+    // The two bytes at `p`, the first one the low byte (one load on a little-endian machine).
+    static uint32_t inFileOrder(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+    // The value v of a delta of `bytes` bytes: the two bytes, the one byte, or 0.
+    static uint32_t exactly(const uint8_t* p, int64_t bytes) {
+        return bytes == 2 ? inFileOrder(p) : bytes == 1 ? uint32_t(p[0]) : 0;
     }
 
     const uint8_t* xp;

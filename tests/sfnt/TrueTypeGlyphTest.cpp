@@ -308,6 +308,12 @@ TEST(TrueTypeGlyphTest, FlagRepeatsAndCoordinateSizes) {
     ASSERT_EQ(plain.load(0), 0);
     EXPECT_EQ(plain.text(), l.text());
 
+    // The two top bits set on every flag change nothing (points keep their flag bytes as read).
+    f.glyphs = {flagRuleGlyph({0xC9, 0x01, 0x73, 0x85, 0xF1})};
+    Loaded topBits(f);
+    ASSERT_EQ(topBits.load(0), 0);
+    EXPECT_EQ(topBits.text(), l.text());
+
     struct Case {
         const char* what;
         Bytes glyph;
