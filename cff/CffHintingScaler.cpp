@@ -155,6 +155,7 @@ inline uint64_t stemRange(uint32_t first, uint32_t count) {
 }
 
 constexpr int64_t kNoCoordinate = INT64_MIN;  // no 32-bit coordinate equals it
+constexpr uint32_t kMaxBuckets = 256;         // slot-search buckets per direction
 
 // One direction's table and what the mask in force makes of it. Slots 0 .. n + 1: slot k (1 .. n) is edge
 // k - 1, slots 0 and n + 1 are sentinels at INT32_MIN and INT32_MAX, always included, whose moves are those
@@ -171,8 +172,14 @@ struct Direction {
     uint32_t* strong = nullptr;  // the slots of the edges in force (and of the zone segments), in order
     uint8_t* inForce = nullptr;  // 1 for those slots
     int64_t ppem = 0;
-    AxisScale scale;        // plainScale at ppem
-    uint32_t finger = 0;    // the slot interval the last coordinate fell in
+    AxisScale scale;      // plainScale at ppem
+    uint32_t finger = 0;  // the slot interval the last coordinate fell in
+    // Where a slot search starts when the finger misses: bucket b covers the positions from
+    // orig[1] + (b << bucketShift) to the next bucket's and holds the last slot at or below its first
+    // position. Made once per glyph (the table does not change with the masks).
+    uint32_t bucketShift = 0;
+    uint32_t bucketCount = 0;  // 0 without edges
+    uint32_t bucketSlot[kMaxBuckets];
     uint64_t stems = 0;     // this direction's stems in the record
     uint64_t builtFor = 0;  // the stems in force the arrays were made for
     // The last coordinate mapped (kNoCoordinate: none since the map was made) and its result.
@@ -267,6 +274,7 @@ private:
         d.lastIn = v;
         return d.lastOut = lookUp(d, v);
     }
+    static void makeBuckets(Direction& d);
     int32_t lookUp(Direction& d, int32_t v) const;
     bool fitEntry(const OutlinePoint& in, OutlinePoint& out, uint32_t entry);
 
@@ -644,6 +652,7 @@ void HintFitter::makeTable(Direction& d, uint32_t firstStem, uint32_t stemCount,
     for (uint32_t k = 0; k < n; ++k) d.orig[k + 1] = d.edges[k].orig;
     d.orig[n + 1] = INT32_MAX;
     d.finger = 0;
+    makeBuckets(d);
     d.builtFor = 0;
     d.lastIn = kNoCoordinate;
     // Until a mask is applied (and for good, when the direction is not fitted): only the sentinels, which
@@ -809,30 +818,50 @@ void HintFitter::buildMap(Direction& d, uint64_t inForceSet) {
     d.fit[n + 1] = clampInt32(int64_t(d.plainMax) + d.move[n + 1]);
 }
 
+// The buckets of a direction's table: about two per edge (a power of two from 8 to kMaxBuckets), each a
+// power of two of units wide, together reaching past orig[n].
+void HintFitter::makeBuckets(Direction& d) {
+    const uint32_t n = d.n;
+    d.bucketShift = 0;
+    d.bucketCount = 0;
+    if (n == 0) return;
+    uint32_t count = 8;
+    while (count < 2 * n && count < kMaxBuckets) count *= 2;
+    const uint64_t range = uint64_t(int64_t(d.orig[n]) - d.orig[1]);  // sorted: 0 .. 2^32 - 1
+    uint32_t shift = 0;
+    while ((range >> shift) >= count) ++shift;
+    d.bucketShift = shift;
+    d.bucketCount = count;
+    uint32_t k = 1;
+    for (uint32_t b = 0; b < count; ++b) {
+        const int64_t start = int64_t(d.orig[1]) + (int64_t(b) << shift);
+        while (k < n && d.orig[k + 1] <= start) ++k;
+        d.bucketSlot[b] = k;
+    }
+}
+
 // A coordinate through a direction's map: on an included edge its fitted position; between two included
 // edges the plain-scaled value moved by the linear blend of the two edges' moves; below or above every one,
 // moved as the nearest (the sentinels carry those moves). Runs for every coordinate: the slot search starts
-// where the last coordinate fell (outlines are coherent), the table does not change with the masks, and
-// only a coordinate between two edges pays for divisions.
+// where the last coordinate fell (outlines are coherent), else in the bucket of the coordinate, the table
+// does not change with the masks, and only a coordinate between two edges pays for divisions.
 inline int32_t HintFitter::lookUp(Direction& d, int32_t v) const {
     // i: the last slot at or below v (the low sentinel, at INT32_MIN, always is), but not the high sentinel.
+    // The slot of the last coordinate first (outlines are coherent), else from the bucket of v, forward
+    // while the next edge is at or below v.
     const int32_t* orig = d.orig;
-    const uint32_t slots = d.n + 2;
+    const uint32_t n = d.n;
     uint32_t i = d.finger;
     if (orig[i] > v || orig[i + 1] <= v) {
-        if (i + 2 < slots && orig[i + 1] <= v && orig[i + 2] > v) {
-            ++i;
-        } else if (i > 0 && orig[i - 1] <= v && orig[i] > v) {
-            --i;
-        } else {
-            const int32_t* base = orig;
-            for (uint32_t length = slots; length > 1;) {
-                const uint32_t half = length / 2;
-                base = base[half] <= v ? base + half : base;
-                length -= half;
+        i = 0;
+        if (n > 0 && v >= orig[1]) {
+            const uint64_t bucket = uint64_t(int64_t(v) - orig[1]) >> d.bucketShift;
+            if (bucket >= d.bucketCount) {
+                i = n;  // past the last bucket, which reaches past orig[n]
+            } else {
+                i = d.bucketSlot[bucket];
+                while (i < n && orig[i + 1] <= v) ++i;
             }
-            i = uint32_t(base - orig);
-            i -= i + 1 == slots ? 1 : 0;
         }
         d.finger = i;
     }
