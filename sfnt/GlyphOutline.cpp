@@ -22,7 +22,9 @@ namespace {
 int16_t growTo(GlyphOutline& o, uint64_t capacity) {
     // Entries are counted in 32 bits; an array that would need more cannot be had.
     if (capacity > UINT32_MAX / sizeof(OutlinePoint)) return KORV_FAIL(int16_t(kOutOfMemory));
-    OutlinePoint* grown = new (std::nothrow) OutlinePoint[size_t(capacity)];
+    // Zeroed: the fields an entry's kind does not use are copied and stored back as they are, so that they
+    // never hold indeterminate bytes.
+    OutlinePoint* grown = new (std::nothrow) OutlinePoint[size_t(capacity)]();
     if (!grown) return KORV_FAIL(int16_t(kOutOfMemory));
     if (o.points) MoveBytes(o.points, grown, size_t(o.pointCount) * sizeof(OutlinePoint));
     delete[] o.points;
@@ -66,7 +68,7 @@ void GlyphOutline::freePoints() {
 GlyphOutline* newGlyphOutline(uint16_t unitsPerEm) {
     GlyphOutline* outline = new (std::nothrow) GlyphOutline;
     if (!outline) return nullptr;
-    outline->points = new (std::nothrow) OutlinePoint[kOutlineInitialPoints];
+    outline->points = new (std::nothrow) OutlinePoint[kOutlineInitialPoints]();  // zeroed, as in growTo
     if (!outline->points) {
         delete outline;
         return nullptr;

@@ -45,6 +45,15 @@ TEST(GlyphOutlineTest, NewRecordGrowthAndClear) {
     EXPECT_EQ(o->pointCapacity, 256u);
     EXPECT_EQ(o->pointCount, 0u);
     EXPECT_EQ(o->contourCount, 0u);
+    // Entries never written hold zeros (a move or a line leaves its control points as they are).
+    auto zeroFrom = [&](uint32_t first) {
+        for (uint32_t i = first; i < o->pointCapacity; ++i) {
+            const OutlinePoint& p = o->points[i];
+            if (p.kind | p.x | p.y | p.cx1 | p.cy1 | p.cx2 | p.cy2) return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(zeroFrom(0));
 
     // Room left: no growth.
     ASSERT_EQ(o->reserve(256), 0);
@@ -71,11 +80,12 @@ TEST(GlyphOutlineTest, NewRecordGrowthAndClear) {
     EXPECT_EQ(o->pointCapacity, 408u);
     ASSERT_EQ(o->reserveInSteps(61), 0);
     EXPECT_EQ(o->pointCapacity, 456u);
-    // The used entries travelled with every growth.
+    // The used entries travelled with every growth; the new ones are zeros.
     for (uint32_t i = 0; i < 256; ++i) {
         ASSERT_EQ(o->points[i].x, int32_t(i));
         ASSERT_EQ(o->points[i].y, -int32_t(i));
     }
+    EXPECT_TRUE(zeroFrom(256));
     // An impossible request is out of memory, and the record stays as it was.
     EXPECT_EQ(o->reserve(UINT32_MAX), kOutOfMemory);
     EXPECT_EQ(o->reserveInSteps(UINT32_MAX), kOutOfMemory);
