@@ -678,42 +678,64 @@ inline OutlinePoint* walkPoint(OutlinePoint* out, uint32_t f, uint32_t previousO
 // Contours straight from a simple glyph's coordinates (its flags and contour ends in the loader), its points
 // starting from (x0, y0) in 26.6 instead of the origin: each point is decoded and walked in one step.
 // `contours` contours, whose last points `ends` gives; `roomy` as for openContour. False when out of
-// memory. The coordinates are a local, which the entries' stores cannot alias.
+// memory. The coordinates are a local, which the entries' stores cannot alias; the record's entry array,
+// entry count and contour count are locals too (the entries' 32-bit stores could otherwise alias the
+// counts, which would then be reloaded and stored again for every contour), stored back before the record
+// may grow and at the end.
 KORV_SCALAR_STORES bool writeSimpleContours(GlyphOutline& o, const GlyphLoaderPoint* pts,
                                             const SimpleGlyph& g, int32_t x0, int32_t y0,
                                             const uint16_t* ends, uint32_t contours, bool roomy) {
     Coordinates c(g, x0, y0);
     // Points before this one read two bytes at each cursor, the rest exactly theirs.
     const uint32_t exactFrom = g.firstPoint + g.exactFrom;
-    auto read = [&](uint32_t q) {
+    auto read = [&](uint32_t q, uint32_t f) {
         if (q < exactFrom)
-            c.next(pts[q].flags);
+            c.next(f);
         else
-            c.nextExactly(pts[q].flags);
+            c.nextExactly(f);
     };
+    OutlinePoint* base = o.points;
+    uint32_t count = o.pointCount;
+    uint32_t contourCount = o.contourCount;
     uint32_t first = g.firstPoint;
     for (uint32_t k = 0; k < contours; ++k) {
         const uint32_t last = ends[k];
-        const uint32_t onFirst = pts[first].flags & kOnCurve;
+        const uint32_t firstFlags = pts[first].flags;
+        const uint32_t onFirst = firstFlags & kOnCurve;
         const uint32_t onLast = pts[last].flags & kOnCurve;
         // Walked to the last point unless an off-curve first point makes an on-curve last one the start.
         const uint32_t to = (onFirst | (onLast ^ 1)) ? last : last - 1;
-        if (!openContour(o, roomy, pts, first, last, to)) return false;
-        read(first);
-        const int32_t fx = int32_t(c.x), fy = int32_t(c.y);
-        OutlinePoint* out = o.points + o.pointCount + 1;
-        const uint32_t stop = to + 1;
-        const uint32_t split = exactFrom < first + 1 ? first + 1 : exactFrom < stop ? exactFrom : stop;
-        uint32_t previousOn = onFirst;
-        for (uint32_t q = first + 1; q < split; ++q) {
-            const uint32_t f = pts[q].flags;
-            out = walkPoint<false>(out, f, previousOn, c);
-            previousOn = f & kOnCurve;
+        o.contourStart[contourCount] = count;
+        if (!roomy && o.pointCapacity - count < last - first + 3) {
+            o.pointCount = count;
+            o.contourCount = contourCount;
+            if (o.reserveInSteps(contourEntries(pts, first + 1, to, onFirst)) != 0) return false;
+            base = o.points;
         }
-        for (uint32_t q = split; q < stop; ++q) {
-            const uint32_t f = pts[q].flags;
-            out = walkPoint<true>(out, f, previousOn, c);
-            previousOn = f & kOnCurve;
+        read(first, firstFlags);
+        const int32_t fx = int32_t(c.x), fy = int32_t(c.y);
+        OutlinePoint* out = base + count + 1;
+        const uint32_t stop = to + 1;
+        uint32_t previousOn = onFirst;
+        uint32_t q = first + 1;
+        // Every contour but (nearly always) the glyph's last one reads all its points unchecked.
+        if (stop > exactFrom) {
+            for (; q < exactFrom; ++q) {
+                const uint32_t f = pts[q].flags;
+                out = walkPoint<false>(out, f, previousOn, c);
+                previousOn = f & kOnCurve;
+            }
+            for (; q < stop; ++q) {
+                const uint32_t f = pts[q].flags;
+                out = walkPoint<true>(out, f, previousOn, c);
+                previousOn = f & kOnCurve;
+            }
+        } else {
+            for (; q < stop; ++q) {
+                const uint32_t f = pts[q].flags;
+                out = walkPoint<false>(out, f, previousOn, c);
+                previousOn = f & kOnCurve;
+            }
         }
         // The last walked point (or the first point): the closing entry's control point.
         const int32_t px = int32_t(c.x), py = int32_t(c.y);
@@ -722,16 +744,29 @@ KORV_SCALAR_STORES bool writeSimpleContours(GlyphOutline& o, const GlyphLoaderPo
             sx = fx;
             sy = fy;
         } else if (to != last) {  // the last point, on the curve, is the start
-            read(last);
+            read(last, pts[last].flags);
             sx = int32_t(c.x);
             sy = int32_t(c.y);
         } else {  // halfway between the first and the last point (the last walked one)
             sx = midpoint(fx, px);
             sy = midpoint(fy, py);
         }
-        closeContour(o, out, sx, sy, px, py, previousOn);
+        out->kind = kOutlineLine + 2 * int32_t(previousOn ^ 1);
+        out->x = sx;
+        out->y = sy;
+        out->cx1 = px;
+        out->cy1 = py;
+        OutlinePoint& move = base[count];
+        move.kind = kOutlineMove;
+        move.x = sx;
+        move.y = sy;
+        count = uint32_t(out + 1 - base);
+        contourCount += 1;
         first = last + 1;
     }
+    o.contourStart[contourCount] = count;
+    o.pointCount = count;
+    o.contourCount = contourCount;
     return true;
 }
 
