@@ -434,10 +434,26 @@ int16_t CffFont::loadFdSelect(const ByteReader& table, int32_t offset) {
 }
 
 int32_t CffFont::fontDictOf(uint32_t glyph) const {
+    uint32_t noHint = fdSelectSize;  // past the ranges: straight to the bisection
+    return fontDictOf(glyph, noHint);
+}
+
+int32_t CffFont::fontDictOf(uint32_t glyph, uint32_t& rangeHint) const {
     if (fdCount <= 1 || fdSelectData == nullptr) return 0;
     if (fdSelectFormat == 0) return glyph < fdSelectSize ? fdSelectData[glyph] : 0;
     // Format 3: the range records and the sentinel after them were checked by the load
-    // (3 x fdSelectSize + 2 bytes from fdSelectData).
+    // (3 x fdSelectSize + 2 bytes from fdSelectData), so range i and the first glyph of i + 1 (or the
+    // sentinel) can be read for every i < fdSelectSize.
+    // Glyphs are mostly loaded in runs of neighbours: the hinted range or the next one usually holds the
+    // glyph, and the bisection (one unpredictable branch per step) is skipped. The hint is only a guess,
+    // taken when its range holds the glyph.
+    for (uint32_t i = rangeHint; i < fdSelectSize && i - rangeHint <= 1; ++i) {
+        const uint8_t* range = fdSelectData + size_t(i) * kFdSelectRangeSize;
+        if (glyph >= loadU16(range) && glyph < loadU16(range + kFdSelectRangeSize)) {
+            rangeHint = i;
+            return range[2];
+        }
+    }
     uint32_t low = 0, high = fdSelectSize;
     while (low < high) {
         const uint32_t mid = low + (high - low) / 2;
@@ -445,6 +461,7 @@ int32_t CffFont::fontDictOf(uint32_t glyph) const {
         if (glyph < loadU16(range)) {
             high = mid;
         } else if (glyph < loadU16(range + kFdSelectRangeSize)) {  // the next range's first, or the sentinel
+            rangeHint = mid;
             return range[2];
         } else {
             low = mid + 1;

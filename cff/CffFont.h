@@ -106,6 +106,9 @@ public:
     // does not list, or when no format 3 range holds it (ranges are searched by bisection). The result is
     // not compared with fdCount; it is below kCffMaxFontDicts.
     int32_t fontDictOf(uint32_t glyph) const;
+    // The same, format 3 starting from range `rangeHint` (any value; a working state keeps the range of its
+    // previous glyph there), which is set to the range that holds the glyph.
+    int32_t fontDictOf(uint32_t glyph, uint32_t& rangeHint) const;
 
     uint32_t cffOffset = 0;
     uint32_t cffLength = 0;

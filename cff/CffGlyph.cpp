@@ -16,46 +16,10 @@
 
 #include "cff/CffFont.h"
 #include "cff/Type2Interpreter.h"
-#include "sfnt/ByteReader.h"
 
 namespace {
 
 constexpr int32_t kInitialRandomSeed = 0;
-
-constexpr uint32_t kFdSelectRangeSize = 3;  // FDSelect format 3: u16 first glyph, u8 Font DICT index
-
-// The Font DICT of `glyph` through FDSelect format 3, as CffFont::fontDictOf() finds it, starting from
-// `hint`, the range that held the previous glyph of this working state: glyphs are mostly loaded in runs of
-// neighbours, so that range or the next one holds the glyph and the bisection (one unpredictable branch
-// per step) is skipped. The hint is only a guess: the range is read from the font's own FDSelect and
-// taken only when it holds the glyph; then `hint` is updated. The load checked 3 x fdSelectSize + 2 bytes
-// from fdSelectData (the ranges and the sentinel), so range `i` and the first glyph of `i + 1` (or the
-// sentinel) can be read for every i < fdSelectSize.
-int32_t fontDictInRanges(const CffFont& font, uint32_t glyph, uint32_t& hint) {
-    const uint8_t* ranges = font.fdSelectData;
-    const uint32_t count = font.fdSelectSize;
-    for (uint32_t i = hint; i < count && i <= hint + 1; ++i) {
-        const uint8_t* range = ranges + size_t(i) * kFdSelectRangeSize;
-        if (glyph >= loadU16(range) && glyph < loadU16(range + kFdSelectRangeSize)) {
-            hint = i;
-            return range[2];
-        }
-    }
-    uint32_t low = 0, high = count;
-    while (low < high) {
-        const uint32_t mid = low + (high - low) / 2;
-        const uint8_t* range = ranges + size_t(mid) * kFdSelectRangeSize;
-        if (glyph < loadU16(range)) {
-            high = mid;
-        } else if (glyph < loadU16(range + kFdSelectRangeSize)) {  // the next range's first, or the sentinel
-            hint = mid;
-            return range[2];
-        } else {
-            low = mid + 1;
-        }
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -93,8 +57,7 @@ int16_t CffFont::getGlyphOutline(uint32_t glyph, GlyphWork& work, GlyphOutline& 
     // Font DICT of the font is malformed data (its Private DICT slot was never loaded).
     int32_t fd = 0;
     if (fdCount > 1) {
-        fd = fdSelectFormat == 3 && fdSelectData ? fontDictInRanges(*this, glyph, interpreter->fdRangeHint)
-                                                 : fontDictOf(glyph);
+        fd = fontDictOf(glyph, interpreter->fdRangeHint);
         if (fd < 0 || fd >= fdCount) return KORV_FAIL(kFontDataError);
     }
     const CffPrivateDict& privateDict = privateDicts[fd];
