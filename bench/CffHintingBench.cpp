@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/PairedBench.h"
 #include "cff/CffFont.h"
 #include "cff/CffHintingScaler.h"
 #include "cff/LoadFont.h"
@@ -29,8 +30,6 @@
 namespace {
 
 constexpr uint16_t kPpem = 16;
-
-double cpuSeconds();
 
 struct OutlineDeleter {
     void operator()(GlyphOutline* o) const { deleteGlyphOutline(o); }
@@ -133,14 +132,14 @@ public:
 
     // Nanoseconds per glyph over `loads` loads.
     double oursTime(Face& f, uint32_t g, int loads, bool hinted) {
-        const double start = cpuSeconds();
+        const double start = paired::cpuSeconds();
         for (int i = 0; i < loads; ++i) benchmark::DoNotOptimize(oursGlyph(f, g, hinted));
-        return (cpuSeconds() - start) * 1e9 / loads;
+        return (paired::cpuSeconds() - start) * 1e9 / loads;
     }
     double freeTypeTime(Face& f, uint32_t g, int loads) {
-        const double start = cpuSeconds();
+        const double start = paired::cpuSeconds();
         for (int i = 0; i < loads; ++i) benchmark::DoNotOptimize(FT_Load_Glyph(f.ft, g, FT_LOAD_DEFAULT));
-        return (cpuSeconds() - start) * 1e9 / loads;
+        return (paired::cpuSeconds() - start) * 1e9 / loads;
     }
 
     GlyphOutline& outline() { return *m_outline; }
@@ -178,20 +177,6 @@ BENCHMARK(BM_OursHinted16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OursPlain16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FreeTypeHinted16)->Unit(benchmark::kMillisecond);
 
-// The thread's CPU time in seconds: the machine is shared by builds, and CPU time keeps the rounds comparable
-// when another process takes the core for a while.
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 void pairedRounds(int rounds) {
     Corpus& c = theCorpus();
     c.oursPass(true);  // a first untimed pass of each
@@ -207,11 +192,11 @@ void pairedRounds(int rounds) {
         double t[3];
         for (int k = 0; k < 3; ++k) {
             const int side = (r + k) % 3;  // rotate the order, so that no side always runs first
-            const double start = cpuSeconds();
+            const double start = paired::cpuSeconds();
             const uint64_t f = side == 0   ? c.oursPass(true)
                                : side == 1 ? c.freeTypePass()
                                            : c.oursPass(false);
-            t[side] = cpuSeconds() - start;
+            t[side] = paired::cpuSeconds() - start;
             if (r == 0) failed[side] = f;
         }
         const double g = double(c.glyphs) / 1e3;
@@ -223,8 +208,8 @@ void pairedRounds(int rounds) {
         std::printf("%5d %7.0f  %15.0f  %13.2f %7.0f   %25.0f%%\n", r + 1, ours.back(), ft.back(),
                     ratio.back(), plain.back(), share.back());
     }
-    std::printf("median %6.0f  %15.0f  %13.2f %7.0f   %25.0f%%\n", median(ours), median(ft), median(ratio),
-                median(plain), median(share));
+    std::printf("median %6.0f  %15.0f  %13.2f %7.0f   %25.0f%%\n", paired::median(ours), paired::median(ft),
+                paired::median(ratio), paired::median(plain), paired::median(share));
     std::printf("failed glyphs per pass: ours %llu, FreeType %llu\n", (unsigned long long)failed[0],
                 (unsigned long long)failed[1]);
 }
@@ -267,34 +252,8 @@ void slowestGlyphs(size_t count) {
     }
 }
 
-// Takes "--name=N" out of the arguments.
-int takeFlag(int& argc, char** argv, const char* name, int fallback) {
-    const size_t length = std::strlen(name);
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], name, length) == 0 && argv[i][length] == '=') {
-            const int value = std::atoi(argv[i] + length + 1);
-            for (int j = i; j + 1 < argc; ++j) argv[j] = argv[j + 1];
-            --argc;
-            return value;
-        }
-    }
-    return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = takeFlag(argc, argv, "--rounds", 5);
-    const int slowest = takeFlag(argc, argv, "--slowest", 10);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    bool listing = false;
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--benchmark_list_tests", 22) == 0) listing = true;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (listing) return 0;
-    if (rounds > 0) pairedRounds(rounds);
-    if (slowest > 0) slowestGlyphs(size_t(slowest));
-    return 0;
+    return paired::run(argc, argv, pairedRounds, slowestGlyphs);
 }

@@ -24,14 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/PairedBench.h"
 #include "cff/CffFont.h"
 #include "cff/LoadFont.h"
 #include "cff/Type2Interpreter.h"
 #include "support/FontCorpus.h"
 
 namespace {
-
-double cpuSeconds();
 
 struct OutlineDeleter {
     void operator()(GlyphOutline* o) const { deleteGlyphOutline(o); }
@@ -159,24 +158,24 @@ public:
     // Nanoseconds per load of one glyph, over `loads` loads.
     double oursGlyph(Face& f, uint32_t g, int loads) {
         GlyphOutline& o = *m_outline;
-        const double start = cpuSeconds();
+        const double start = paired::cpuSeconds();
         for (int i = 0; i < loads; ++i) {
             o.clear();
             benchmark::DoNotOptimize(f.font->getGlyphOutline(g, f.work, o));
         }
-        return (cpuSeconds() - start) * 1e9 / loads;
+        return (paired::cpuSeconds() - start) * 1e9 / loads;
     }
     double harfBuzzGlyph(Face& f, uint32_t g, int loads) {
         DrawSink sink;
-        const double start = cpuSeconds();
+        const double start = paired::cpuSeconds();
         for (int i = 0; i < loads; ++i) hb_font_get_glyph_shape(f.hb, g, m_draw, &sink);
         benchmark::DoNotOptimize(sink.sum);
-        return (cpuSeconds() - start) * 1e9 / loads;
+        return (paired::cpuSeconds() - start) * 1e9 / loads;
     }
     double freeTypeGlyph(Face& f, uint32_t g, int loads) {
-        const double start = cpuSeconds();
+        const double start = paired::cpuSeconds();
         for (int i = 0; i < loads; ++i) benchmark::DoNotOptimize(FT_Load_Glyph(f.ft, g, FT_LOAD_NO_SCALE));
-        return (cpuSeconds() - start) * 1e9 / loads;
+        return (paired::cpuSeconds() - start) * 1e9 / loads;
     }
 
     GlyphOutline& outline() { return *m_outline; }
@@ -215,20 +214,6 @@ BENCHMARK(BM_OursUnscaled)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HarfBuzzUnscaled)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FreeTypeUnscaled)->Unit(benchmark::kMillisecond);
 
-// The thread's CPU time in seconds: the machine is shared by builds, and CPU time keeps the rounds comparable
-// when another process takes the core for a while.
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 void pairedRounds(int rounds) {
     Corpus& c = theCorpus();
     // A first untimed pass of each: HarfBuzz builds its per-face tables on first use.
@@ -245,9 +230,9 @@ void pairedRounds(int rounds) {
         double t[3];
         for (int k = 0; k < 3; ++k) {
             const int side = (r + k) % 3;  // rotate the order, so that no side always runs first
-            const double start = cpuSeconds();
+            const double start = paired::cpuSeconds();
             const uint64_t f = side == 0 ? c.oursPass() : side == 1 ? c.harfBuzzPass() : c.freeTypePass();
-            t[side] = cpuSeconds() - start;
+            t[side] = paired::cpuSeconds() - start;
             if (r == 0) failed[side] = f;
         }
         const double g = double(c.glyphs) / 1e3;
@@ -259,8 +244,8 @@ void pairedRounds(int rounds) {
         std::printf("%5d %8.0f  %8.0f  %8.0f   %13.2f  %13.2f\n", r + 1, ours.back(), hb.back(), ft.back(),
                     hbRatio.back(), ftRatio.back());
     }
-    std::printf("median %7.0f  %8.0f  %8.0f   %13.2f  %13.2f\n", median(ours), median(hb), median(ft),
-                median(hbRatio), median(ftRatio));
+    std::printf("median %7.0f  %8.0f  %8.0f   %13.2f  %13.2f\n", paired::median(ours), paired::median(hb),
+                paired::median(ft), paired::median(hbRatio), paired::median(ftRatio));
     std::printf("failed glyphs per pass: ours %llu, FreeType %llu\n", (unsigned long long)failed[0],
                 (unsigned long long)failed[2]);
 }
@@ -301,34 +286,8 @@ void slowestGlyphs(size_t count) {
     }
 }
 
-// Takes "--name=N" out of the arguments.
-int takeFlag(int& argc, char** argv, const char* name, int fallback) {
-    const size_t length = std::strlen(name);
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], name, length) == 0 && argv[i][length] == '=') {
-            const int value = std::atoi(argv[i] + length + 1);
-            for (int j = i; j + 1 < argc; ++j) argv[j] = argv[j + 1];
-            --argc;
-            return value;
-        }
-    }
-    return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = takeFlag(argc, argv, "--rounds", 5);
-    const int slowest = takeFlag(argc, argv, "--slowest", 10);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    bool listing = false;
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--benchmark_list_tests", 22) == 0) listing = true;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (listing) return 0;
-    if (rounds > 0) pairedRounds(rounds);
-    if (slowest > 0) slowestGlyphs(size_t(slowest));
-    return 0;
+    return paired::run(argc, argv, pairedRounds, slowestGlyphs);
 }

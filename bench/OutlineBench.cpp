@@ -20,12 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/PairedBench.h"
 #include "sfnt/TrueTypeFont.h"
 #include "support/FontCorpus.h"
 
 namespace {
-
-double cpuSeconds();
 
 constexpr uint16_t kPpem = 16;
 
@@ -121,17 +120,17 @@ public:
     // Nanoseconds per load of one glyph, over `loads` loads.
     double oursGlyph(Face& f, uint32_t g, int loads) {
         GlyphOutline& o = *m_outline;
-        const double start = cpuSeconds();
+        const double start = paired::cpuSeconds();
         for (int i = 0; i < loads; ++i) {
             o.clear();
             benchmark::DoNotOptimize(f.font->getGlyphOutline(g, f.work, o));
         }
-        return (cpuSeconds() - start) * 1e9 / loads;
+        return (paired::cpuSeconds() - start) * 1e9 / loads;
     }
     double freeTypeGlyph(Face& f, uint32_t g, int loads) {
-        const double start = cpuSeconds();
+        const double start = paired::cpuSeconds();
         for (int i = 0; i < loads; ++i) benchmark::DoNotOptimize(FT_Load_Glyph(f.ft, g, FT_LOAD_NO_SCALE));
-        return (cpuSeconds() - start) * 1e9 / loads;
+        return (paired::cpuSeconds() - start) * 1e9 / loads;
     }
 
     GlyphOutline& outline() { return *m_outline; }
@@ -175,20 +174,6 @@ BENCHMARK(BM_FreeTypeUnscaled)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ours16ppem)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FreeType16ppem)->Unit(benchmark::kMillisecond);
 
-// The thread's CPU time in seconds: the machine is shared by builds, and CPU time keeps the pairs comparable
-// when another process takes the core for a while (wall time would charge that to whichever side ran).
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 void pairedRounds(int rounds) {
     Corpus& c = theCorpus();
     std::printf("\npaired rounds over %zu faces, %llu glyphs (glyphs per second, in millions)\n",
@@ -204,9 +189,9 @@ void pairedRounds(int rounds) {
             const bool scaled = k == 1;
             for (int side = 0; side < 2; ++side) {
                 const bool ours = (side == 0) == oursFirst;
-                const double start = cpuSeconds();
+                const double start = paired::cpuSeconds();
                 const uint64_t failed = ours ? c.oursPass(scaled) : c.freeTypePass(scaled);
-                t[(scaled ? 2 : 0) + (ours ? 0 : 1)] = cpuSeconds() - start;
+                t[(scaled ? 2 : 0) + (ours ? 0 : 1)] = paired::cpuSeconds() - start;
                 if (r == 0) (ours ? oursFailed : ftFailed) += failed;
             }
         }
@@ -220,8 +205,9 @@ void pairedRounds(int rounds) {
         std::printf("%5d  %13.3f  %17.3f  %5.2f   %11.3f  %15.3f  %5.2f\n", r + 1, oursU.back(), ftU.back(),
                     unscaledRatios.back(), ours16.back(), ft16.back(), scaledRatios.back());
     }
-    std::printf("median %13.3f  %17.3f  %5.2f   %11.3f  %15.3f  %5.2f\n", median(oursU), median(ftU),
-                median(unscaledRatios), median(ours16), median(ft16), median(scaledRatios));
+    std::printf("median %13.3f  %17.3f  %5.2f   %11.3f  %15.3f  %5.2f\n", paired::median(oursU),
+                paired::median(ftU), paired::median(unscaledRatios), paired::median(ours16),
+                paired::median(ft16), paired::median(scaledRatios));
     std::printf("failed glyphs per pass (unscaled + 16 ppem): ours %llu, FreeType %llu\n",
                 (unsigned long long)oursFailed, (unsigned long long)ftFailed);
 }
@@ -268,34 +254,8 @@ void slowestGlyphs(size_t count) {
     }
 }
 
-// Takes "--name=N" out of the arguments.
-int takeFlag(int& argc, char** argv, const char* name, int fallback) {
-    const size_t length = std::strlen(name);
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], name, length) == 0 && argv[i][length] == '=') {
-            const int value = std::atoi(argv[i] + length + 1);
-            for (int j = i; j + 1 < argc; ++j) argv[j] = argv[j + 1];
-            --argc;
-            return value;
-        }
-    }
-    return fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = takeFlag(argc, argv, "--rounds", 5);
-    const int slowest = takeFlag(argc, argv, "--slowest", 10);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    bool listing = false;
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--benchmark_list_tests", 22) == 0) listing = true;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (listing) return 0;
-    if (rounds > 0) pairedRounds(rounds);
-    if (slowest > 0) slowestGlyphs(size_t(slowest));
-    return 0;
+    return paired::run(argc, argv, pairedRounds, slowestGlyphs);
 }
