@@ -35,14 +35,8 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef KORV_CORPUS_SANITIZED
 constexpr uint32_t kSanitizerStride = 13;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr uint32_t kSanitizerStride = 13;
-#else
-constexpr uint32_t kSanitizerStride = 1;
-#endif
 #else
 constexpr uint32_t kSanitizerStride = 1;
 #endif

@@ -43,14 +43,8 @@
 namespace {
 
 // Under the sanitizers every face is still loaded, but a sample of its glyphs is compared.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef KORV_CORPUS_SANITIZED
 constexpr uint32_t kGlyphStride = 13;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr uint32_t kGlyphStride = 13;
-#else
-constexpr uint32_t kGlyphStride = 1;
-#endif
 #else
 constexpr uint32_t kGlyphStride = 1;
 #endif
