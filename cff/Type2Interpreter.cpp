@@ -96,15 +96,20 @@ inline bool subroutineBounds(const CffIndex& index, uint32_t i, uint32_t& start,
 }
 
 // Points of one drawing operator, computed in 64 bits in locals and committed at the end when all fit.
+// `bad` gathers every coordinate plus 2^31 by OR: each one in the signed 32-bit range is then below 2^32
+// (as an unsigned 64-bit value), one outside it is not, so the OR has a bit above 31 exactly when one did
+// not fit.
 struct Pen {
     OutlinePoint* cursor;
     int64_t x, y;
     uint64_t bad;
 
+    static uint64_t biased(int64_t v) { return uint64_t(v) + 0x80000000ull; }
+
     void line(int64_t dx, int64_t dy) {
         x += dx;
         y += dy;
-        bad |= outOfRange(x) | outOfRange(y);
+        bad |= biased(x) | biased(y);
         OutlinePoint* p = cursor++;
         p->kind = kOutlineLine;
         p->x = int32_t(x);
@@ -115,8 +120,7 @@ struct Pen {
         const int64_t x2 = x1 + dx2, y2 = y1 + dy2;
         x = x2 + dx3;
         y = y2 + dy3;
-        bad |=
-            outOfRange(x1) | outOfRange(y1) | outOfRange(x2) | outOfRange(y2) | outOfRange(x) | outOfRange(y);
+        bad |= biased(x1) | biased(y1) | biased(x2) | biased(y2) | biased(x) | biased(y);
         OutlinePoint* p = cursor++;
         p->kind = kOutlineCubic;
         p->x = int32_t(x);
@@ -183,7 +187,7 @@ struct Type2Operators {
         return 0;
     }
     static int16_t finish(T& t, const Pen& pen) {
-        if (pen.bad) return KORV_FAIL(kFontDataError);
+        if (pen.bad >> 32) return KORV_FAIL(kFontDataError);
         t.cursor = pen.cursor;
         t.currentX = int32_t(pen.x);
         t.currentY = int32_t(pen.y);
@@ -693,18 +697,22 @@ int16_t Type2Interpreter::interpret() {
             --m_budget;
             m_position = p;
             m_end = end;
-            stackBase = 0;
+            // stackBase is 0 here: run() starts with it, and only takeWidth sets it, for a first operator
+            // that clears the stack (and with it stackBase) whenever it succeeds: stems, masks, movetos,
+            // endchar.
             stackCount = int16_t(count);
             if (first) {
                 first = false;
                 if (int16_t s = takeWidth(int32_t(b))) return s;
             }
-            if (b == kOpEndChar) return 0;
             // The drawing and hint operators of real glyphs are called directly, so that the compiler can
-            // inline them here; the rest go through the table.
+            // inline them here; the rest go through the table. (b is below 32 here: the mask only tells the
+            // compiler so.)
             int16_t status;
             using Ops = Type2Operators;
-            switch (b) {
+            switch (b & 31) {
+                case kOpEndChar:
+                    return 0;
                 case 1:
                 case 18:
                     status = Ops::hstem(*this);
@@ -756,7 +764,7 @@ int16_t Type2Interpreter::interpret() {
                     status = Ops::hvcurveto(*this);
                     break;
                 default:
-                    status = Ops::kOneByte[b].handler(*this);
+                    status = Ops::kOneByte[b & 31].handler(*this);
                     break;
             }
             if (status) return status;
