@@ -40,6 +40,22 @@ constexpr uint32_t kOpCallSubr = 10, kOpReturn = 11, kOpShortInt = 28, kOpCallGs
 constexpr uint32_t kTokenizerBytes =
     (1u << kOpCallSubr) | (1u << kOpReturn) | (1u << kOpShortInt) | (1u << kOpCallGsubr);
 
+// Two-byte integers: lead byte 247 + k (k = 0..7) followed by b1 is kTwoByte[k].base + kTwoByte[k].step x b1
+// in 26.6, that is (k x 256 + b1 + 108) x 64 for k < 4 and -((k - 4) x 256 + b1 + 108) x 64 from 4 on.
+struct TwoByteInteger {
+    int32_t base;
+    int32_t step;
+};
+constexpr std::array<TwoByteInteger, 8> makeTwoByte() {
+    std::array<TwoByteInteger, 8> values{};
+    for (int k = 0; k < 8; ++k) {
+        const int32_t magnitude = ((k & 3) * 256 + 108) * 64;
+        values[size_t(k)] = k < 4 ? TwoByteInteger{magnitude, 64} : TwoByteInteger{-magnitude, -64};
+    }
+    return values;
+}
+constexpr std::array<TwoByteInteger, 8> kTwoByte = makeTwoByte();
+
 // Non-zero when v does not fit in a signed 32-bit value (v is a sum of a few 32-bit values).
 inline uint64_t outOfRange(int64_t v) {
     return (uint64_t(v) + 0x80000000ull) >> 32;
@@ -778,8 +794,8 @@ int16_t Type2Interpreter::interpret() {
         if (b - 247 <= 254 - 247) {
             if (p == end || count == kType2MaxOperands) goto malformed;
             // 247..250: (b - 247) x 256 + b1 + 108; 251..254: the negative of (b - 251) x 256 + b1 + 108.
-            const int32_t magnitude = int32_t((b - 247) & 3) * 256 + *p++ + 108;
-            stack[count++] = (b >= 251 ? -magnitude : magnitude) * kOne;
+            const TwoByteInteger& form = kTwoByte[b - 247];
+            stack[count++] = form.base + form.step * int32_t(*p++);
             continue;
         }
         switch (b) {
