@@ -23,6 +23,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "cff/CffFont.h"
 
 namespace {
@@ -155,33 +159,30 @@ inline uint64_t stemRange(uint32_t first, uint32_t count) {
 }
 
 constexpr int64_t kNoCoordinate = INT64_MIN;  // no 32-bit coordinate equals it
-constexpr uint32_t kMaxBuckets = 256;         // slot-search buckets per direction
+// The map search compares a coordinate with kMapBlock map positions at a time; the kMapBlock positions after
+// the high sentinel are INT32_MAX.
+constexpr uint32_t kMapBlock = 16;
+constexpr uint32_t kMapBlocksCounted = 4;  // longer maps are searched by bisection
 
-// One direction's table and what the mask in force makes of it. Slots 0 .. n + 1: slot k (1 .. n) is edge
-// k - 1, slots 0 and n + 1 are sentinels at INT32_MIN and INT32_MAX, always included, whose moves are those
-// of the first and the last included edge (0 when there is none). Without fitting in a direction, n is 0.
+// One direction's table and the map the mask in force makes of it. The table: the glyph's edges of the
+// direction sorted by position, made once per glyph. The map: the included edges in position order, between
+// two sentinels at INT32_MIN (index 0) and INT32_MAX (index count + 1), whose moves are those of the first
+// and the last included edge (0 when there is none); made again when the stems in force change. Without
+// fitting in a direction, n and count are 0.
 struct Direction {
     GlyphEdge* edges = nullptr;  // n, sorted by position (stem order where equal)
     uint32_t n = 0;
-    uint32_t capacity = 0;       // slots the arrays below hold
-    int32_t* orig = nullptr;     // positions; set once per glyph
-    int32_t* fit = nullptr;      // fitted positions under the mask in force (meaningful where included)
-    int32_t* move = nullptr;     // fit minus plain-scaled position, where included
-    uint32_t* prev = nullptr;    // the nearest included slot at or below each slot
-    uint32_t* next = nullptr;    // the nearest included slot at or above each slot
-    uint32_t* strong = nullptr;  // the slots of the edges in force (and of the zone segments), in order
-    uint8_t* inForce = nullptr;  // 1 for those slots
+    uint8_t* inForce = nullptr;    // per edge: 1 while in force (a zone segment always)
+    uint32_t* strong = nullptr;    // the sweep: the edges in force, in order
+    int32_t* strongFit = nullptr;  // and their fits
+    int32_t* at = nullptr;         // the map: positions (font units), then kMapBlock x INT32_MAX
+    int32_t* fit = nullptr;        // fitted positions
+    int32_t* move = nullptr;       // fit minus plain-scaled position
+    uint32_t count = 0;            // included edges
     int64_t ppem = 0;
-    AxisScale scale;      // plainScale at ppem
-    uint32_t finger = 0;  // the slot interval the last coordinate fell in
-    // Where a slot search starts when the finger misses: bucket b covers the positions from
-    // orig[1] + (b << bucketShift) to the next bucket's and holds the last slot at or below its first
-    // position. Made once per glyph (the table does not change with the masks).
-    uint32_t bucketShift = 0;
-    uint32_t bucketCount = 0;  // 0 without edges
-    uint32_t bucketSlot[kMaxBuckets];
+    AxisScale scale;        // plainScale at ppem
     uint64_t stems = 0;     // this direction's stems in the record
-    uint64_t builtFor = 0;  // the stems in force the arrays were made for
+    uint64_t builtFor = 0;  // the stems in force the map was made for
     // The last coordinate mapped (kNoCoordinate: none since the map was made) and its result.
     int64_t lastIn = kNoCoordinate;
     int32_t lastOut = 0;
@@ -195,7 +196,7 @@ inline uint64_t align8(uint64_t bytes) {
 // Lays out the work area (or, with base null, only measures it): per direction the edge table and its
 // arrays for `edges` edges, the mask starts and the zone segments. Returns the bytes used.
 //   FittedStem  stems[64]            the y stems sorted, then the x stems sorted
-//   x direction for 128 edges        edges, then orig, fit, move, prev, next, strong, inForce
+//   x direction for 128 edges        edges, inForce, strong, strongFit, then the map: at, fit, move
 //   uint32_t    maskStart[maskCount]
 //   ZoneSegment segments[S]          sorted by position, one per position
 //   y direction for 128 + S edges    as the x direction
@@ -208,16 +209,14 @@ uint64_t layOutWorkArea(uint8_t* base, uint32_t maskCount, uint32_t segments, Fi
         return p;
     };
     auto direction = [&](Direction& d, uint64_t edges) {
-        const uint64_t slots = edges + 2;
+        const uint64_t entries = edges + 2 + kMapBlock;  // the sentinels, the block after them
         d.edges = reinterpret_cast<GlyphEdge*>(take(edges * sizeof(GlyphEdge)));
-        d.orig = reinterpret_cast<int32_t*>(take(slots * 4));
-        d.fit = reinterpret_cast<int32_t*>(take(slots * 4));
-        d.move = reinterpret_cast<int32_t*>(take(slots * 4));
-        d.prev = reinterpret_cast<uint32_t*>(take(slots * 4));
-        d.next = reinterpret_cast<uint32_t*>(take(slots * 4));
+        d.inForce = take(edges);
         d.strong = reinterpret_cast<uint32_t*>(take(edges * 4));
-        d.inForce = take(slots);
-        d.capacity = uint32_t(slots);
+        d.strongFit = reinterpret_cast<int32_t*>(take(edges * 4));
+        d.at = reinterpret_cast<int32_t*>(take(entries * 4));
+        d.fit = reinterpret_cast<int32_t*>(take(entries * 4));
+        d.move = reinterpret_cast<int32_t*>(take(entries * 4));
     };
     *stems = reinterpret_cast<FittedStem*>(take(kType2MaxStems * sizeof(FittedStem)));
     direction(x, kMaxStemEdges);
@@ -268,14 +267,14 @@ private:
     void computeMaskStarts(const GlyphOutline& source);
     void selectMask(uint32_t entry);
     void buildMap(Direction& d, uint64_t inForceSet);
-    void sweep(Direction& d, uint32_t strongCount) const;
+    void sweep(Direction& d, uint32_t strongCount, bool allAnchors) const;
+    static void setSentinels(Direction& d);
     int32_t mapValue(Direction& d, int32_t v) const {
         if (v == d.lastIn) return d.lastOut;
         d.lastIn = v;
         return d.lastOut = lookUp(d, v);
     }
-    static void makeBuckets(Direction& d);
-    int32_t lookUp(Direction& d, int32_t v) const;
+    static int32_t lookUp(const Direction& d, int32_t v);
     bool fitEntry(const OutlinePoint& in, OutlinePoint& out, uint32_t entry);
 
     CffHintingScaler& m_scaler;
@@ -591,12 +590,13 @@ uint32_t HintFitter::collectSegments(const GlyphOutline& source) {
         if (first >= end) continue;
         int32_t low = INT32_MAX, high = INT32_MIN;
         for (uint32_t i = first; i < end; ++i) {
+            // y, and the control points' y of curves (their y again otherwise: no branch on the kind).
             const OutlinePoint& p = source.points[i];
-            low = std::min(low, p.y), high = std::max(high, p.y);
-            if (p.kind == kOutlineCubic || p.kind == kOutlineQuadratic) {
-                low = std::min(low, p.cy1), high = std::max(high, p.cy1);
-                if (p.kind == kOutlineCubic) low = std::min(low, p.cy2), high = std::max(high, p.cy2);
-            }
+            const bool curve = p.kind == kOutlineCubic || p.kind == kOutlineQuadratic;
+            const int32_t c1 = curve ? p.cy1 : p.y;
+            const int32_t c2 = p.kind == kOutlineCubic ? p.cy2 : p.y;
+            low = std::min(low, std::min(p.y, std::min(c1, c2)));
+            high = std::max(high, std::max(p.y, std::max(c1, c2)));
         }
         bool reaches = false;
         for (int k = 0; k < m_dict.zoneCount && !reaches; ++k)
@@ -648,23 +648,26 @@ void HintFitter::makeTable(Direction& d, uint32_t firstStem, uint32_t stemCount,
         n += segmentCount;
     }
     d.n = n;
-    d.orig[0] = INT32_MIN;
-    for (uint32_t k = 0; k < n; ++k) d.orig[k + 1] = d.edges[k].orig;
-    d.orig[n + 1] = INT32_MAX;
-    d.finger = 0;
-    makeBuckets(d);
     d.builtFor = 0;
     d.lastIn = kNoCoordinate;
-    // Until a mask is applied (and for good, when the direction is not fitted): only the sentinels, which
-    // move nothing.
-    for (uint32_t k = 0; k <= n + 1; ++k) d.prev[k] = 0, d.next[k] = n + 1;
-    d.prev[n + 1] = n + 1;
-    d.next[0] = 0;
-    d.move[0] = d.move[n + 1] = 0;
     d.plainMin = d.scale(INT32_MIN);
     d.plainMax = d.scale(INT32_MAX);
-    d.fit[0] = d.plainMin;
-    d.fit[n + 1] = d.plainMax;
+    // Until a mask is applied (and for good, when the direction is not fitted): only the sentinels, which
+    // move nothing.
+    d.count = 0;
+    setSentinels(d);
+}
+
+// The map's sentinels around its `count` included edges, and the block of positions after them.
+void HintFitter::setSentinels(Direction& d) {
+    const uint32_t count = d.count;
+    d.at[0] = INT32_MIN;
+    d.move[0] = count > 0 ? d.move[1] : 0;
+    d.fit[0] = clampInt32(int64_t(d.plainMin) + d.move[0]);
+    d.at[count + 1] = INT32_MAX;
+    d.move[count + 1] = count > 0 ? d.move[count] : 0;
+    d.fit[count + 1] = clampInt32(int64_t(d.plainMax) + d.move[count + 1]);
+    for (uint32_t k = count + 2; k < count + 2 + kMapBlock; ++k) d.at[k] = INT32_MAX;
 }
 
 // mask k applies from entry maskStart[k] on (never decreasing: a mask given for an earlier entry than the
@@ -711,174 +714,167 @@ void HintFitter::selectMask(uint32_t entry) {
 // low edge (at least a pixel) as far as its window and the next anchor allow. Every fit stays on the grid
 // and within its one-pixel window: an edge's window reaches the windows of the edges on both sides of it,
 // since the table is sorted.
-void HintFitter::sweep(Direction& d, uint32_t count) const {
+void HintFitter::sweep(Direction& d, uint32_t count, bool allAnchors) const {
     const uint32_t* strong = d.strong;
-    int32_t* fit = d.fit;
+    int32_t* fit = d.strongFit;
+    const GlyphEdge* edges = d.edges;
     int64_t last = INT64_MIN;
+    if (allAnchors) {
+        // As every map after the first that puts each of these stems in force (nothing reads sweptLow).
+        for (uint32_t j = 0; j < count; ++j) {
+            if (fit[j] < last) fit[j] = int32_t(last);
+            last = fit[j];
+        }
+        return;
+    }
     for (uint32_t j = 0; j < count; ++j) {
-        const uint32_t k = strong[j];
-        if (!d.edges[k - 1].anchor()) continue;
-        if (fit[k] < last) fit[k] = int32_t(last);
-        last = fit[k];
+        if (!edges[strong[j]].anchor()) continue;
+        if (fit[j] < last) fit[j] = int32_t(last);
+        last = fit[j];
     }
     uint32_t next = 0;  // the next anchor at or after j
-    while (next < count && !d.edges[strong[next] - 1].anchor()) ++next;
+    while (next < count && !edges[strong[next]].anchor()) ++next;
     for (uint32_t j = 0; j < count; ++j) {
-        const uint32_t k = strong[j];
-        const GlyphEdge& e = d.edges[k - 1];
+        const GlyphEdge& e = edges[strong[j]];
         if (j == next) {
             do ++next;
-            while (next < count && !d.edges[strong[next] - 1].anchor());
+            while (next < count && !edges[strong[next]].anchor());
         } else {
-            const int64_t cap = next < count ? fit[strong[next]] : INT64_MAX;
+            const int64_t cap = next < count ? fit[next] : INT64_MAX;
             const int64_t hi = std::min(windowHigh(e.plain), cap);
-            int64_t f = fit[k];
-            if (j > 0) f = std::max<int64_t>(f, fit[strong[j - 1]]);
+            int64_t f = fit[j];
+            if (j > 0) f = std::max<int64_t>(f, fit[j - 1]);
             if (e.role() == kEdgeHigh) {
                 const FittedStem& s = m_stems[e.stem];
                 const int64_t want = int64_t(s.sweptLow) + (s.highFit - s.lowFit);
                 if (f < want) f = std::min(want, hi);
             }
-            fit[k] = int32_t(std::min(f, cap));
+            fit[j] = int32_t(std::min(f, cap));
         }
-        if (e.role() == kEdgeLow) m_stems[e.stem].sweptLow = fit[k];
+        if (e.role() == kEdgeLow) m_stems[e.stem].sweptLow = fit[j];
     }
 }
 
 // A direction's map for the stems in force (a set of record indexes): the fits of the edges in force and of
-// the zone segments, swept; the weak edges (of the stems switched off) that fit in; the links from every
-// slot to the nearest included slot below and above; the sentinels.
+// the zone segments, swept; the weak edges (of the stems switched off) that fit in; the sentinels.
 void HintFitter::buildMap(Direction& d, uint64_t inForceSet) {
     const uint32_t n = d.n;
     d.builtFor = inForceSet;
     d.lastIn = kNoCoordinate;
-    uint32_t strongCount = 0;
-    for (uint32_t k = 1; k <= n; ++k) {
-        const GlyphEdge& e = d.edges[k - 1];
+    GlyphEdge* edges = d.edges;
+    uint32_t* strong = d.strong;
+    int32_t* strongFit = d.strongFit;
+    uint8_t* inForce = d.inForce;
+    uint32_t strongCount = 0, loose = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+        const GlyphEdge& e = edges[k];
         // In force: a zone segment (record kAlwaysInForce, the only record of 64 or more) always, a stem edge
         // when bit 63 - record of the set is 1.
         const uint32_t on = ((e.record >> 6) | uint32_t((inForceSet << (e.record & 63)) >> 63)) != 0;
-        d.inForce[k] = uint8_t(on);
-        d.fit[k] = e.fit;
-        d.strong[strongCount] = k;
+        inForce[k] = uint8_t(on);
+        strong[strongCount] = k;
+        strongFit[strongCount] = e.fit;
         strongCount += on;
+        loose += on & uint32_t(!e.anchor());
     }
-    sweep(d, strongCount);
+    sweep(d, strongCount, loose == 0);
     // One walk from bottom to top. A stem keeps the rows the first map that puts it in force gives it, in
     // every later map of the glyph (as an anchor) and as a weak edge: hint replacement never moves a stem
     // that stays in force, and a contour that runs through two masks stays whole. The weak edges join where
     // they lie outside every stem in force and their row keeps the map in order (not below the last edge
     // included, not above the next edge in force); the map interpolates between all included edges, so
     // that a contour that runs through two masks finds the same edges around it. A weak edge's fit is its
-    // own (set above; the sweep moves only edges in force), and anchoring changes only edges in force, so
-    // the weak edges see what a separate anchoring pass would leave.
+    // own (the sweep moves only edges in force), and anchoring changes only edges in force, so the weak
+    // edges see what a separate anchoring pass would leave.
     uint32_t nextStrong = 0;       // the next edge in force, as an index into strong[]
     int64_t openHigh = INT64_MIN;  // the highest high edge of the stems in force met so far
-    uint32_t last = 0;             // the last included slot (0: the low sentinel, none yet)
-    // Its position and fit (none yet: a position no edge has, a fit below every fit), and the fit of the
-    // next edge in force (none left: above every fit).
+    // The last included edge's position and fit (none yet: a position no edge has, a fit below every fit),
+    // and the fit of the next edge in force (none left: above every fit).
     int64_t lastOrig = kNoCoordinate, lastFit = INT64_MIN;
-    int64_t nextStrongFit = strongCount > 0 ? d.fit[d.strong[0]] : INT64_MAX;
-    uint32_t* prev = d.prev;
-    uint32_t* next = d.next;
+    int64_t nextStrongFit = strongCount > 0 ? strongFit[0] : INT64_MAX;
+    int32_t* at = d.at;
     int32_t* fit = d.fit;
-    for (uint32_t k = 1; k <= n; ++k) {
-        GlyphEdge& e = d.edges[k - 1];
-        bool included;
-        if (d.inForce[k]) {
-            included = true;
+    int32_t* move = d.move;
+    uint32_t count = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+        GlyphEdge& e = edges[k];
+        int32_t f;
+        if (inForce[k]) {
+            f = strongFit[nextStrong];
             ++nextStrong;
-            nextStrongFit = nextStrong < strongCount ? fit[d.strong[nextStrong]] : INT64_MAX;
+            nextStrongFit = nextStrong < strongCount ? strongFit[nextStrong] : INT64_MAX;
             if (e.stem != kSegmentEdge && !e.anchor()) {
-                e.fit = fit[k];
+                e.fit = f;
                 e.flags |= kAnchor;
             }
             if (e.role() == kEdgeLow) openHigh = std::max<int64_t>(openHigh, m_stems[e.stem].highOrig);
         } else {
-            included = e.orig >= openHigh && lastOrig != e.orig && lastFit <= e.fit && e.fit <= nextStrongFit;
+            f = e.fit;
+            if (!(e.orig >= openHigh && lastOrig != e.orig && lastFit <= f && f <= nextStrongFit)) continue;
         }
-        if (included) {
-            last = k;
-            lastOrig = e.orig;
-            lastFit = fit[k];
-            d.move[k] = fit[k] - e.plain;
-        }
-        prev[k] = included ? k : prev[k - 1];
+        ++count;
+        at[count] = e.orig;
+        fit[count] = f;
+        move[count] = f - e.plain;
+        lastOrig = e.orig;
+        lastFit = f;
     }
-    uint32_t above = n + 1;
-    for (uint32_t k = n; k >= 1; --k) {
-        if (prev[k] == k) above = k;
-        next[k] = above;
-    }
-    // The sentinels: below every edge the first edge's move, above every edge the last one's.
-    const uint32_t first = d.next[1];
-    d.move[0] = first <= n ? d.move[first] : 0;
-    d.move[n + 1] = last >= 1 ? d.move[last] : 0;
-    d.fit[0] = clampInt32(int64_t(d.plainMin) + d.move[0]);
-    d.fit[n + 1] = clampInt32(int64_t(d.plainMax) + d.move[n + 1]);
-}
-
-// The buckets of a direction's table: about two per edge (a power of two from 8 to kMaxBuckets), each a
-// power of two of units wide, together reaching past orig[n].
-void HintFitter::makeBuckets(Direction& d) {
-    const uint32_t n = d.n;
-    d.bucketShift = 0;
-    d.bucketCount = 0;
-    if (n == 0) return;
-    uint32_t count = 8;
-    while (count < 2 * n && count < kMaxBuckets) count *= 2;
-    const uint64_t range = uint64_t(int64_t(d.orig[n]) - d.orig[1]);  // sorted: 0 .. 2^32 - 1
-    uint32_t shift = 0;
-    while ((range >> shift) >= count) ++shift;
-    d.bucketShift = shift;
-    d.bucketCount = count;
-    uint32_t k = 1;
-    for (uint32_t b = 0; b < count; ++b) {
-        const int64_t start = int64_t(d.orig[1]) + (int64_t(b) << shift);
-        while (k < n && d.orig[k + 1] <= start) ++k;
-        d.bucketSlot[b] = k;
-    }
+    d.count = count;
+    setSentinels(d);
 }
 
 // A coordinate through a direction's map: on an included edge its fitted position; between two included
 // edges the plain-scaled value moved by the linear blend of the two edges' moves; below or above every one,
-// moved as the nearest (the sentinels carry those moves). Runs for every coordinate: the slot search starts
-// where the last coordinate fell (outlines are coherent), else in the bucket of the coordinate, the table
-// does not change with the masks, and only a coordinate between two edges pays for divisions.
-inline int32_t HintFitter::lookUp(Direction& d, int32_t v) const {
-    // i: the last slot at or below v (the low sentinel, at INT32_MIN, always is), but not the high sentinel.
-    // The slot of the last coordinate first (outlines are coherent), else from the bucket of v, forward
-    // while the next edge is at or below v.
-    const int32_t* orig = d.orig;
-    const uint32_t n = d.n;
-    uint32_t i = d.finger;
-    if (orig[i] > v || orig[i + 1] <= v) {
-        i = 0;
-        if (n > 0 && v >= orig[1]) {
-            const uint64_t bucket = uint64_t(int64_t(v) - orig[1]) >> d.bucketShift;
-            if (bucket >= d.bucketCount) {
-                i = n;  // past the last bucket, which reaches past orig[n]
-            } else {
-                i = d.bucketSlot[bucket];
-                while (i < n && orig[i + 1] <= v) ++i;
-            }
+// moved as the nearest (the sentinels carry those moves). Runs for every coordinate, without a search state
+// and with no branch on where the coordinate falls.
+inline int32_t HintFitter::lookUp(const Direction& d, int32_t v) {
+    // a: the last map entry at or below v (the low sentinel, at INT32_MIN, always is), but not the high
+    // sentinel: the number of included edges at or below v.
+    const int32_t* at = d.at;
+    const uint32_t count = d.count;
+    uint32_t atOrBelow = 0;
+    if (count > kMapBlocksCounted * kMapBlock) {
+        // Long maps (zone segments by the hundred) are searched: the work stays logarithmic per coordinate.
+        atOrBelow = uint32_t(std::upper_bound(at + 1, at + count + 1, v) - (at + 1));
+    } else {
+#if defined(__SSE2__)
+        // at[1 ..] holds the included edges, then at least kMapBlock x INT32_MAX: count those at or below v,
+        // a block of 16 at a time.
+        const __m128i key = _mm_set1_epi32(v);
+        for (uint32_t first = 1; first <= count; first += kMapBlock) {
+            const __m128i* p = reinterpret_cast<const __m128i*>(at + first);
+            __m128i above = _mm_cmpgt_epi32(_mm_loadu_si128(p), key);
+            above = _mm_add_epi32(above, _mm_cmpgt_epi32(_mm_loadu_si128(p + 1), key));
+            above = _mm_add_epi32(above, _mm_cmpgt_epi32(_mm_loadu_si128(p + 2), key));
+            above = _mm_add_epi32(above, _mm_cmpgt_epi32(_mm_loadu_si128(p + 3), key));
+            above = _mm_add_epi32(above, _mm_shuffle_epi32(above, 0x4E));
+            above = _mm_add_epi32(above, _mm_shuffle_epi32(above, 0xB1));
+            atOrBelow += kMapBlock - uint32_t(-_mm_cvtsi128_si32(above));
         }
-        d.finger = i;
+#else
+        for (uint32_t k = 1; k <= count; ++k) atOrBelow += at[k] <= v;
+#endif
     }
-    const uint32_t a = d.prev[i];
-    if (orig[a] == v) return d.fit[a];  // on an edge (most points of a hinted outline are)
-    const uint32_t b = d.next[i + 1];
+    // v = INT32_MAX also counts the high sentinel and what follows it.
+    const uint32_t a = std::min(atOrBelow, count);
+    // On an edge: its fit. Between two: the blend, computed either way (which of the two a coordinate is, is
+    // no pattern a branch could learn).
+    const int64_t low = at[a];
+    const int32_t onEdge = d.fit[a];
+    int64_t span = int64_t(at[a + 1]) - low;  // positive, but for v = INT32_MAX on the last edge
+    span += span == 0;
     const int64_t moveA = d.move[a];
-    const int64_t delta = int64_t(d.move[b]) - moveA;        // at most 128 in magnitude
-    const int64_t product = delta * (int64_t(v) - orig[a]);  // the distance is below 2^33
-    int64_t move = moveA;
-    if (product != 0) {
-        const int64_t span = int64_t(orig[b]) - orig[a];  // positive: orig[a] < v < orig[b]
-        const int64_t sign = product >> 63;               // 0 or -1
-        const int64_t magnitude = ((product ^ sign) - sign + span / 2) / span;  // rounded, halves away from 0
-        move += (magnitude ^ sign) - sign;
-    }
-    return clampInt32(int64_t(d.scale(v)) + move);
+    const int64_t delta = int64_t(d.move[a + 1]) - moveA;  // at most 128 in magnitude
+    const int64_t product = delta * (int64_t(v) - low);    // the distance is below 2^33
+    const int64_t sign = product >> 63;                    // 0 or -1
+    const uint64_t numerator = uint64_t((product ^ sign) - sign + span / 2);
+    // Rounded, halves away from 0; in 32 bits where it fits (every span of a real glyph: below 2^24, which
+    // keeps the numerator below 129 x 2^24).
+    const int64_t magnitude = (numerator | uint64_t(span)) <= UINT32_MAX
+                                  ? int64_t(uint32_t(numerator) / uint32_t(span))
+                                  : int64_t(numerator / uint64_t(span));
+    const int32_t blended = clampInt32(int64_t(d.scale(v)) + moveA + ((magnitude ^ sign) - sign));
+    return low == v ? onEdge : blended;
 }
 
 // One entry through the maps of the mask in force there; false for an unknown kind (copied unchanged).
