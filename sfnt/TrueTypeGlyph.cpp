@@ -16,6 +16,7 @@
 // contours in one pass, point by point. A composite's components are read into the loader record (flags and
 // 26.6 coordinates) and moved there; its contours are then built from the loader. Either way quadratic
 // segments between off-curve points meet at their midpoints.
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -31,6 +32,9 @@ constexpr uint8_t kYShort = 0x04;
 constexpr uint8_t kRepeat = 0x08;
 constexpr uint8_t kXSameOrPositive = 0x10;
 constexpr uint8_t kYSameOrPositive = 0x20;
+// In the flags a point keeps, bit 3 (the repeat bit as read) tells instead whether the point before it is on
+// the curve.
+constexpr uint8_t kPreviousOn = 0x08;
 
 // Composite component flags.
 constexpr uint16_t kArgsAreWords = 0x0001;
@@ -42,6 +46,11 @@ constexpr uint16_t kHaveTwoByTwo = 0x0080;
 constexpr uint16_t kScaledComponentOffset = 0x0800;
 
 constexpr uint32_t kGlyphHeaderSize = 10;
+
+// Points the loader has past its maxPoints and the one more it always had: the flag reader writes up to
+// eight points past a glyph's last point (see readFlags), at most at index maxPoints + 7. Nothing reads
+// them before they are written again.
+constexpr uint32_t kSparePoints = 8;
 
 inline int32_t clampToInt32(int64_t v) {
     return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : int32_t(v);
@@ -64,54 +73,49 @@ inline int32_t fromWide(int64_t sum) {
 
 // How a point's flags read its two coordinate deltas without a branch, whatever their form: from the two
 // bytes at the axis's cursor taken in file order as v = first byte + 256 x second byte (unsigned),
-//   delta x 64 = int32(((v & in[f]) x factor[f]) & out[f]) >> 10      (in 32-bit unsigned arithmetic)
-// and the cursor moves on by bytes[f]. By the axis's two flag bits (short; same-or-positive):
-//   short, positive: in 0xFF (the first byte), factor  2^16, out all ones     1 byte
-//   short, negative: in 0xFF,                   factor -2^16, out all ones     1 byte
-//   same:            in 0, factor 0, out 0 (no delta)                          no byte
-//   neither:         in 0xFFFF, factor 2^24 + 2^8, out 0xFFFF0000              2 bytes
-// A short delta b becomes +-b x 2^16, and the shift leaves +-b x 64. The product of a long one is
-// first x 2^24 + second x 2^16 + first x 2^8 (mod 2^32): the out mask drops the last term (below 2^16, so
-// it carries into nothing), which leaves the big-endian signed 16-bit value x 2^16 as an int32, and the
-// shift leaves it x 64. Every value before the shift is a multiple of 2^16, so the shift is exact; it
-// replaces swapping the two bytes. One array per field, so that a flag indexes each one directly. Indexed
-// by the whole flag byte as read (points keep it so; the repeat bit and the top two bits play no part),
-// which saves masking it.
+//   delta = int32((v & in[f]) x factor[f]) >> 16                       (in 32-bit unsigned arithmetic)
+// (x 64 for 26.6) and the cursor moves on by bytes[f]. By the axis's two flag bits (short; same-or-positive):
+//   short, positive: in 0xFF (the first byte), factor  2^16     1 byte
+//   short, negative: in 0xFF,                   factor -2^16     1 byte
+//   same:            in 0, factor 0 (no delta)                   no byte
+//   neither:         in 0xFFFF, factor 2^24 + 2^8                2 bytes
+// A short delta b becomes +-b x 2^16, and the shift leaves +-b. The product of a long one is
+// first x 2^24 + second x 2^16 + first x 2^8 (mod 2^32): the last term is below 2^16, so it carries into
+// nothing and the shift drops it, which leaves the big-endian signed 16-bit value; this replaces swapping
+// the two bytes. One array per field, so that a flag indexes each one directly. Indexed by the whole flag
+// byte a point keeps (bit 3 and the top two bits play no part), which saves masking it.
 struct DeltaTable {
-    uint32_t inX[256], factorX[256], outX[256], inY[256], factorY[256], outY[256];
+    uint32_t inX[256], factorX[256], inY[256], factorY[256];
     int64_t bytesX[256], bytesY[256];
     // Coordinate bytes per point, x in the low 32 bits and y in the high 32 bits (so that runs add up in one
     // sum).
     uint64_t bothBytes[256];
 
-    constexpr DeltaTable()
-        : inX(), factorX(), outX(), inY(), factorY(), outY(), bytesX(), bytesY(), bothBytes() {
+    constexpr DeltaTable() : inX(), factorX(), inY(), factorY(), bytesX(), bytesY(), bothBytes() {
         for (unsigned f = 0; f < 256; ++f) {
-            form(f & kXShort, f & kXSameOrPositive, inX[f], factorX[f], outX[f], bytesX[f]);
-            form(f & kYShort, f & kYSameOrPositive, inY[f], factorY[f], outY[f], bytesY[f]);
+            form(f & kXShort, f & kXSameOrPositive, inX[f], factorX[f], bytesX[f]);
+            form(f & kYShort, f & kYSameOrPositive, inY[f], factorY[f], bytesY[f]);
             bothBytes[f] = uint64_t(bytesX[f]) | (uint64_t(bytesY[f]) << 32);
         }
     }
     static constexpr void form(bool isShort, bool sameOrPositive, uint32_t& in, uint32_t& factor,
-                               uint32_t& out, int64_t& bytes) {
+                               int64_t& bytes) {
         if (isShort) {
             in = 0xFF;
             factor = sameOrPositive ? 0x10000u : 0u - 0x10000u;
-            out = 0xFFFFFFFFu;
             bytes = 1;
         } else if (sameOrPositive) {
-            in = factor = out = 0;
+            in = factor = 0;
             bytes = 0;
         } else {
             in = 0xFFFF;
             factor = 0x01000100u;
-            out = 0xFFFF0000u;
             bytes = 2;
         }
     }
-    // A delta x 64 from v, by the form's in mask, factor and out mask.
-    static int32_t delta(uint32_t v, uint32_t in, uint32_t factor, uint32_t out) {
-        return int32_t(((v & in) * factor) & out) >> 10;
+    // A delta x 64 (26.6) from v, by the form's in mask and factor.
+    static uint32_t delta(uint32_t v, uint32_t in, uint32_t factor) {
+        return uint32_t(int32_t((v & in) * factor) >> 16) << 6;
     }
 };
 constexpr DeltaTable kDeltas;
@@ -148,8 +152,8 @@ struct Coordinates {
     void deltas(uint32_t f, uint32_t& dx, uint32_t& dy) {
         const uint32_t vx = kExact ? exactly(xp, kDeltas.bytesX[f]) : inFileOrder(xp);
         const uint32_t vy = kExact ? exactly(yp, kDeltas.bytesY[f]) : inFileOrder(yp);
-        dx = uint32_t(DeltaTable::delta(vx, kDeltas.inX[f], kDeltas.factorX[f], kDeltas.outX[f]));
-        dy = uint32_t(DeltaTable::delta(vy, kDeltas.inY[f], kDeltas.factorY[f], kDeltas.outY[f]));
+        dx = DeltaTable::delta(vx, kDeltas.inX[f], kDeltas.factorX[f]);
+        dy = DeltaTable::delta(vy, kDeltas.inY[f], kDeltas.factorY[f]);
         xp += kDeltas.bytesX[f];
         yp += kDeltas.bytesY[f];
     }
@@ -175,44 +179,115 @@ struct Coordinates {
     uint32_t x, y;
 };
 
-// Reads `points` flags from `p` into the points from `out` on (each byte as it is), counting the
-// coordinate bytes they call for into `bytes` (x in the low half, y in the high half); false when the flags
-// run past `end` (tested only when kChecked) or a repeat runs past the last point.
+// The coordinate bytes called for by the flags in the bytes of `eight` that `lanes` selects (all of them, or
+// the first `n`), x in the low half and y in the high half, without a table: a flag takes 2 - short -
+// 2 (same and not short) bytes per axis. Per byte, t = (byte >> 2) & ~(byte << 1) holds x same and not short
+// in bit 2 and y's in bit 3, so that 2 (short + 2 same-only) of x is in bits 1 and 2, and 4 times y's in bits
+// 2 and 3; multiplying by 0x0101..01 adds the eight bytes into the top byte (at most 48 and 96).
+inline uint64_t blockBytes(uint64_t eight, uint64_t lanes, uint32_t n) {
+    constexpr uint64_t kEachByte = 0x0101010101010101ull;
+    const uint64_t t = (eight >> 2) & ~(eight << 1);
+    const uint64_t x = ((eight & (kXShort * kEachByte)) | (t & (0x04 * kEachByte))) & lanes;
+    const uint64_t y = ((eight & (kYShort * kEachByte)) | (t & (0x08 * kEachByte))) & lanes;
+    const uint64_t xBytes = 2 * uint64_t(n) - ((x * kEachByte) >> 57);
+    const uint64_t yBytes = 2 * uint64_t(n) - ((y * kEachByte) >> 58);
+    return xBytes | (yBytes << 32);
+}
+
+// The first n bytes of eight, for n from 0 to 8.
+constexpr uint64_t kLanes[9] = {0,
+                                0xFF,
+                                0xFFFF,
+                                0xFFFFFF,
+                                0xFFFFFFFF,
+                                0xFFFFFFFFFFull,
+                                0xFFFFFFFFFFFFull,
+                                0xFFFFFFFFFFFFFFull,
+                                0xFFFFFFFFFFFFFFFFull};
+
+// The flag reader is kept out of the glyph reader, whose other values would otherwise crowd its registers.
+#if defined(__GNUC__)
+#define KORV_NOINLINE __attribute__((noinline))
+#else
+#define KORV_NOINLINE
+#endif
+
+// Reads `points` flags from `p` into the points from `out` on, counting the coordinate bytes they call for
+// into `bytes` (x in the low half, y in the high half); false when the flags run past `end` (tested only
+// when kChecked) or a repeat runs past the last point. Each point keeps its flag byte as read but for bit 3:
+// the repeat bit, spent here, gives way to kPreviousOn, the on-curve bit of the point before it (for the
+// contour walk; clear for the first point).
 template <bool kChecked>
-inline bool readFlags(const uint8_t*& p, const uint8_t* end, GlyphLoaderPoint* out, uint32_t points,
-                      uint64_t& bytes) {
+KORV_NOINLINE bool readFlags(const uint8_t*& p, const uint8_t* end, GlyphLoaderPoint* out, uint32_t points,
+                             uint64_t& bytes) {
+    constexpr uint64_t kEachByte = 0x0101010101010101ull;
     const uint8_t* q = p;
-    GlyphLoaderPoint* const stop = out + points;
+    uint32_t left = points;  // points still to read
     uint64_t sum = 0;
-    while (out < stop) {
-        // Eight flags at once while none of them repeats (most flags of most glyphs): no test per flag.
-        if (stop - out >= 8 && end - q >= 8) {
-            uint64_t eight;
-            std::memcpy(&eight, q, 8);
-            if (!(eight & 0x0808080808080808ull)) {
-                for (int k = 0; k < 8; ++k) {
-                    const size_t f = q[k];
-                    sum += kDeltas.bothBytes[f];
-                    out[k].flags = uint8_t(f);
-                }
-                q += 8;
-                out += 8;
-                continue;
-            }
-        }
+    uint64_t previousOn = 0;  // kPreviousOn when the last point read is on the curve
+    // One flag byte, with its repeat count when it has one.
+    auto one = [&]() {
         if (kChecked && q == end) return false;
-        const size_t f = *q++;
-        sum += kDeltas.bothBytes[f];
+        const uint32_t read = *q++;
+        const uint32_t f = (read & ~uint32_t(kRepeat)) | uint32_t(previousOn);
+        previousOn = (read & kOnCurve) * kPreviousOn;
         out->flags = uint8_t(f);
-        ++out;
-        if (f & kRepeat) {
+        uint32_t count = 1;
+        if (read & kRepeat) {
             if (kChecked && q == end) return false;
-            const uint32_t repeats = *q++;
-            if (repeats > uint32_t(stop - out)) return false;  // a repeat past the last point
-            sum += repeats * kDeltas.bothBytes[f];
-            for (GlyphLoaderPoint* const runEnd = out + repeats; out < runEnd; ++out) out->flags = uint8_t(f);
+            count += *q++;
+            if (count > left) return false;  // a repeat past the last point
+            const uint8_t again = uint8_t((read & ~uint32_t(kRepeat)) | uint32_t(previousOn));
+            for (uint32_t k = 1; k < count; ++k) out[k].flags = again;
         }
+        sum += count * kDeltas.bothBytes[f];
+        out += count;
+        left -= count;
+        return true;
+    };
+    // Steps: the flags before the first one that repeats among the next eight (all eight when none does, at
+    // most the points left), then one flag, repeating or not, all without a branch on the flags (whose
+    // pattern no predictor learns). The eight points are written whole, and the point of the one flag with
+    // the eight after it: those past the step are written again by the steps after it, and a repeat longer
+    // than eight takes a loop. Those past the glyph's last point land in the loader's spare points
+    // (kSparePoints). Each step reads ten bytes: its eight, the one flag's byte and the byte after it (read
+    // whether or not it is a repeat count).
+    while (left > 0 && end - q >= 10) {
+        uint64_t eight;
+        std::memcpy(&eight, q, 8);
+        const uint64_t repeats = eight & (kRepeat * kEachByte);
+        // Each byte's bit 3 takes the on-curve bit of the byte before it (the repeat bit, where it is set,
+        // is past the run).
+        const uint64_t walk = eight | (((eight << 11) | previousOn) & (kPreviousOn * kEachByte));
+        for (int k = 0; k < 8; ++k) out[k].flags = uint8_t(walk >> (8 * k));
+        const uint32_t beforeRepeat = uint32_t(std::countr_zero(repeats)) >> 3;  // 8 when none repeats
+        const uint32_t n = beforeRepeat < left ? beforeRepeat : left;
+        sum += blockBytes(eight, kLanes[n], n);
+        const uint64_t lastOn = ((eight << 3) >> ((8 * n - 8) & 63)) & kPreviousOn;  // flag n - 1's
+        previousOn = n ? lastOn : previousOn;
+        q += n;
+        out += n;
+        left -= n;
+        if (left == 0) break;
+
+        const uint32_t read = q[0];
+        const uint32_t repeat = (read >> 3) & 1;
+        const uint32_t count = 1 + (q[1] & (0u - repeat));
+        q += 1 + repeat;
+        const uint32_t plain = read & ~uint32_t(kRepeat);
+        const size_t f = plain | uint32_t(previousOn);
+        previousOn = (read & kOnCurve) * kPreviousOn;
+        const uint8_t again = uint8_t(plain | uint32_t(previousOn));
+        out[0].flags = uint8_t(f);
+        for (int k = 1; k <= 8; ++k) out[k].flags = again;
+        if (count > left) return false;  // a repeat past the last point
+        for (uint32_t k = 9; k < count; ++k) out[k].flags = again;
+        sum += count * kDeltas.bothBytes[f];
+        out += count;
+        left -= count;
     }
+    while (left > 0)
+        if (!one()) return false;
     p = q;
     bytes = sum;
     return true;
@@ -570,17 +645,30 @@ inline int32_t midpoint(int32_t a, int32_t b) {
 // The control point is the previous point in each case (a line carries it as an unused value). What the
 // pair decides comes from a table rather than from branches, which would follow the on/off pattern of the
 // points, which no predictor learns: the kind, a mask choosing the end point (this point, or halfway), and
-// how far the entry pointer moves (one entry, or none). Indexed by previous on + 2 x this on.
+// how far the entry pointer moves (one entry, or none). Indexed by previous on + 2 x this on. The kind and
+// the move are also indexed by the flag byte a point keeps (which tells both, in kPreviousOn and kOnCurve),
+// so that the walk of a simple glyph looks them up without building the index; there the end point follows
+// this point's on-curve bit alone (an off-curve point after an on-curve one writes an entry that is not
+// kept, whatever its end point).
 struct WalkTable {
     int32_t kind[4];
     int32_t halfway[4];     // all ones: the end point is halfway from the previous point
     int64_t entryBytes[4];  // sizeof(OutlinePoint) when the entry is kept, else 0
+    uint64_t entryOf[256];  // the kind in the low 32 bits, the entry bytes in the high 32 bits
+
+    constexpr WalkTable()
+        : kind{kOutlineQuadratic, kOutlineLine, kOutlineQuadratic, kOutlineLine},
+          halfway{-1, -1, 0, 0},
+          entryBytes{int64_t(sizeof(OutlinePoint)), 0, int64_t(sizeof(OutlinePoint)),
+                     int64_t(sizeof(OutlinePoint))},
+          entryOf() {
+        for (unsigned f = 0; f < 256; ++f) {
+            const unsigned pair = ((f & kPreviousOn) ? 1 : 0) + 2 * (f & kOnCurve);
+            entryOf[f] = uint32_t(kind[pair]) | uint64_t(entryBytes[pair]) << 32;
+        }
+    }
 };
-constexpr WalkTable kWalk = {
-    {kOutlineQuadratic, kOutlineLine, kOutlineQuadratic, kOutlineLine},
-    {-1, -1, 0, 0},
-    {int64_t(sizeof(OutlinePoint)), 0, int64_t(sizeof(OutlinePoint)), int64_t(sizeof(OutlinePoint))},
-};
+constexpr WalkTable kWalk;
 
 // Writes the entry of point (x, y), on the curve when `on` is 1, after the point (px, py) (on when
 // `previousOn` is 1), and returns where the next entry goes.
@@ -652,27 +740,61 @@ inline bool hasRoomFor(const GlyphOutline& o, uint32_t points, uint32_t contours
 #define KORV_SCALAR_STORES
 #endif
 
-// One walked point of a simple glyph, by its flags `f`: decodes its deltas from `c` (two bytes read at each
-// cursor, or exactly the point's bytes with kExact), writes its entry at `out` after the previous point (the
-// current one of `c`, on the curve when `previousOn` is 1), and moves `c` on to it; returns where the next
-// entry goes. The entry's control point is the previous point; the halfway point is computed as
-// (2 previous + delta) / 2, the same 32-bit sum as previous + this point, before `c` moves on, so that the
-// previous point needs no copy.
+// (ex, ey) = (x, y) when flags `f` are on the curve, without a branch: which points are on the curve
+// follows no pattern a predictor learns, and compilers turn the plain conditional into a branch.
+inline void selectIfOn(uint32_t f, int32_t& ex, int32_t& ey, int32_t x, int32_t y) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    __asm__("testb $1, %b2\n\tcmovnel %3, %0\n\tcmovnel %4, %1"
+            : "+r"(ex), "+r"(ey)
+            : "q"(f), "r"(x), "r"(y)
+            : "cc");
+#else
+    const int32_t keep = int32_t(f & kOnCurve) - 1;  // all ones when off the curve
+    ex = x ^ ((x ^ ex) & keep);
+    ey = y ^ ((y ^ ey) & keep);
+#endif
+}
+
+// Walks the points from `p` to `end` of a simple glyph, each by the flags it keeps: decodes its deltas from
+// `c` (two bytes read at each cursor, or exactly the point's bytes with kExact), writes its entry at `out`
+// after the previous point (the current one of `c`), and moves `c` on to it; returns where the next entry
+// goes. The entry's control point is the previous point; the halfway point is (previous + this point) / 2,
+// the sum in 32 bits.
 template <bool kExact>
-inline OutlinePoint* walkPoint(OutlinePoint* out, uint32_t f, uint32_t previousOn, Coordinates& c) {
-    uint32_t dx, dy;
-    c.deltas<kExact>(f, dx, dy);
-    out->cx1 = int32_t(c.x);
-    out->cy1 = int32_t(c.y);
-    const int32_t mx = int32_t(2 * c.x + dx) >> 1, my = int32_t(2 * c.y + dy) >> 1;
-    c.x += dx;
-    c.y += dy;
-    const uint32_t pair = previousOn + 2 * (f & kOnCurve);
-    const int32_t x = int32_t(c.x), y = int32_t(c.y);
-    out->kind = kWalk.kind[pair];
-    out->x = x ^ ((x ^ mx) & kWalk.halfway[pair]);
-    out->y = y ^ ((y ^ my) & kWalk.halfway[pair]);
-    return reinterpret_cast<OutlinePoint*>(reinterpret_cast<unsigned char*>(out) + kWalk.entryBytes[pair]);
+inline OutlinePoint* walkPoints(OutlinePoint* out, const GlyphLoaderPoint* p, const GlyphLoaderPoint* end,
+                                Coordinates& c) {
+    const uint8_t* xp = c.xp;
+    const uint8_t* yp = c.yp;
+    uint32_t x = c.x, y = c.y;
+    for (; p < end; ++p) {
+        const size_t f = p->flags;
+        const uint32_t vx =
+            kExact ? Coordinates::exactly(xp, kDeltas.bytesX[f]) : Coordinates::inFileOrder(xp);
+        const uint32_t vy =
+            kExact ? Coordinates::exactly(yp, kDeltas.bytesY[f]) : Coordinates::inFileOrder(yp);
+        const uint32_t dx = DeltaTable::delta(vx, kDeltas.inX[f], kDeltas.factorX[f]);
+        const uint32_t dy = DeltaTable::delta(vy, kDeltas.inY[f], kDeltas.factorY[f]);
+        xp += kDeltas.bytesX[f];
+        yp += kDeltas.bytesY[f];
+        out->cx1 = int32_t(x);
+        out->cy1 = int32_t(y);
+        const uint32_t nx = x + dx, ny = y + dy;
+        const int32_t mx = int32_t(x + nx) >> 1, my = int32_t(y + ny) >> 1;
+        x = nx;
+        y = ny;
+        const uint64_t entry = kWalk.entryOf[f];
+        out->kind = int32_t(uint32_t(entry));
+        int32_t ex = mx, ey = my;
+        selectIfOn(uint32_t(f), ex, ey, int32_t(x), int32_t(y));
+        out->x = ex;
+        out->y = ey;
+        out = reinterpret_cast<OutlinePoint*>(reinterpret_cast<unsigned char*>(out) + (entry >> 32));
+    }
+    c.xp = xp;
+    c.yp = yp;
+    c.x = x;
+    c.y = y;
+    return out;
 }
 
 // Contours straight from a simple glyph's coordinates (its flags and contour ends in the loader), its points
@@ -716,27 +838,16 @@ KORV_SCALAR_STORES bool writeSimpleContours(GlyphOutline& o, const GlyphLoaderPo
         const int32_t fx = int32_t(c.x), fy = int32_t(c.y);
         OutlinePoint* out = base + count + 1;
         const uint32_t stop = to + 1;
-        uint32_t previousOn = onFirst;
         uint32_t q = first + 1;
         // Every contour but (nearly always) the glyph's last one reads all its points unchecked.
         if (stop > exactFrom) {
-            for (; q < exactFrom; ++q) {
-                const uint32_t f = pts[q].flags;
-                out = walkPoint<false>(out, f, previousOn, c);
-                previousOn = f & kOnCurve;
-            }
-            for (; q < stop; ++q) {
-                const uint32_t f = pts[q].flags;
-                out = walkPoint<true>(out, f, previousOn, c);
-                previousOn = f & kOnCurve;
-            }
+            const uint32_t split = q > exactFrom ? q : exactFrom;
+            out = walkPoints<false>(out, pts + q, pts + split, c);
+            out = walkPoints<true>(out, pts + split, pts + stop, c);
         } else {
-            for (; q < stop; ++q) {
-                const uint32_t f = pts[q].flags;
-                out = walkPoint<false>(out, f, previousOn, c);
-                previousOn = f & kOnCurve;
-            }
+            out = walkPoints<false>(out, pts + q, pts + stop, c);
         }
+        const uint32_t previousOn = pts[to].flags & kOnCurve;  // the last walked point (or the first)
         // The last walked point (or the first point): the closing entry's control point.
         const int32_t px = int32_t(c.x), py = int32_t(c.y);
         int32_t sx, sy;
@@ -917,7 +1028,7 @@ int16_t TrueTypeFont::prepareGlyphWork(GlyphWork& work) {
         maxp.maxContours > maxp.maxCompositeContours ? maxp.maxContours : maxp.maxCompositeContours;
     loader->maxComponentElements = maxp.maxComponentElements;
     loader->maxComponentDepth = maxp.maxComponentDepth;
-    loader->points = new (std::nothrow) GlyphLoaderPoint[size_t(loader->maxPoints) + 1];
+    loader->points = new (std::nothrow) GlyphLoaderPoint[size_t(loader->maxPoints) + 1 + kSparePoints];
     loader->contourEnds = new (std::nothrow) uint16_t[size_t(loader->maxContours) + 1];
     if (!loader->points || !loader->contourEnds) {
         freeLoaderArrays(*loader);
