@@ -719,19 +719,13 @@ void HintFitter::sweep(Direction& d, uint32_t count, bool allAnchors) const {
     int32_t* fit = d.strongFit;
     const GlyphEdge* edges = d.edges;
     int64_t last = INT64_MIN;
-    if (allAnchors) {
-        // As every map after the first that puts each of these stems in force (nothing reads sweptLow).
-        for (uint32_t j = 0; j < count; ++j) {
-            if (fit[j] < last) fit[j] = int32_t(last);
-            last = fit[j];
-        }
-        return;
-    }
     for (uint32_t j = 0; j < count; ++j) {
         if (!edges[strong[j]].anchor()) continue;
         if (fit[j] < last) fit[j] = int32_t(last);
         last = fit[j];
     }
+    // Every map after the first that puts each of these stems in force ends here (nothing reads sweptLow).
+    if (allAnchors) return;
     uint32_t next = 0;  // the next anchor at or after j
     while (next < count && !edges[strong[next]].anchor()) ++next;
     for (uint32_t j = 0; j < count; ++j) {

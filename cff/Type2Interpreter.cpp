@@ -56,9 +56,14 @@ constexpr std::array<TwoByteInteger, 8> makeTwoByte() {
 }
 constexpr std::array<TwoByteInteger, 8> kTwoByte = makeTwoByte();
 
+// v + 2^31 as an unsigned value: below 2^32 exactly when v fits in a signed 32-bit value, so that the OR
+// of several tells whether all of them fit.
+inline uint64_t biased(int64_t v) {
+    return uint64_t(v) + 0x80000000ull;
+}
 // Non-zero when v does not fit in a signed 32-bit value (v is a sum of a few 32-bit values).
 inline uint64_t outOfRange(int64_t v) {
-    return (uint64_t(v) + 0x80000000ull) >> 32;
+    return biased(v) >> 32;
 }
 inline bool fits(int64_t v) {
     return outOfRange(v) == 0;
@@ -119,8 +124,6 @@ struct Pen {
     OutlinePoint* cursor;
     int64_t x, y;
     uint64_t bad;
-
-    static uint64_t biased(int64_t v) { return uint64_t(v) + 0x80000000ull; }
 
     void line(int64_t dx, int64_t dy) {
         x += dx;

@@ -708,20 +708,26 @@ inline bool openContour(GlyphOutline& o, bool roomy, const GlyphLoaderPoint* pts
     return o.reserveInSteps(contourEntries(pts, first + 1, to, pts[first].flags & kOnCurve)) == 0;
 }
 
-// Writes the contour's move and closing entry (after the walked points, which end at `close`) and counts
-// the contour.
-inline void closeContour(GlyphOutline& o, OutlinePoint* close, int32_t sx, int32_t sy, int32_t px, int32_t py,
-                         uint32_t previousOn) {
+// Writes a contour's move entry at `move` and its closing entry (after the walked points, which end at
+// `close`) back to the start (sx, sy) from the last walked point (px, py); returns the entry after it.
+inline OutlinePoint* writeContourEnds(OutlinePoint* move, OutlinePoint* close, int32_t sx, int32_t sy,
+                                      int32_t px, int32_t py, uint32_t previousOn) {
     close->kind = kOutlineLine + 2 * int32_t(previousOn ^ 1);
     close->x = sx;
     close->y = sy;
     close->cx1 = px;
     close->cy1 = py;
-    OutlinePoint& move = o.points[o.pointCount];
-    move.kind = kOutlineMove;
-    move.x = sx;
-    move.y = sy;
-    o.pointCount = uint32_t(close + 1 - o.points);
+    move->kind = kOutlineMove;
+    move->x = sx;
+    move->y = sy;
+    return close + 1;
+}
+
+// writeContourEnds for the contour opened at the record's pointCount, and counts the contour.
+inline void closeContour(GlyphOutline& o, OutlinePoint* close, int32_t sx, int32_t sy, int32_t px, int32_t py,
+                         uint32_t previousOn) {
+    o.pointCount =
+        uint32_t(writeContourEnds(o.points + o.pointCount, close, sx, sy, px, py, previousOn) - o.points);
     o.contourCount += 1;
     o.contourStart[o.contourCount] = o.pointCount;
 }
@@ -862,16 +868,7 @@ KORV_SCALAR_STORES bool writeSimpleContours(GlyphOutline& o, const GlyphLoaderPo
             sx = midpoint(fx, px);
             sy = midpoint(fy, py);
         }
-        out->kind = kOutlineLine + 2 * int32_t(previousOn ^ 1);
-        out->x = sx;
-        out->y = sy;
-        out->cx1 = px;
-        out->cy1 = py;
-        OutlinePoint& move = base[count];
-        move.kind = kOutlineMove;
-        move.x = sx;
-        move.y = sy;
-        count = uint32_t(out + 1 - base);
+        count = uint32_t(writeContourEnds(base + count, out, sx, sy, px, py, previousOn) - base);
         contourCount += 1;
         first = last + 1;
     }
