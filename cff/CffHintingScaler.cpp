@@ -871,6 +871,12 @@ inline int32_t HintFitter::lookUp(const Direction& d, int32_t v) {
     return low == v ? onEdge : blended;
 }
 
+// A contour's last entry `z` returns to its first entry `a` (both of a known kind).
+inline bool returnsToStart(const OutlinePoint& a, const OutlinePoint& z) {
+    return z.x == a.x && z.y == a.y && a.kind >= kOutlineMove && a.kind <= kOutlineQuadratic &&
+           z.kind >= kOutlineMove && z.kind <= kOutlineQuadratic;
+}
+
 // One entry through the maps of the mask in force there; false for an unknown kind (copied unchanged).
 // `out` may be `in`.
 bool HintFitter::fitEntry(const OutlinePoint& in, OutlinePoint& out, uint32_t entry) {
@@ -972,41 +978,21 @@ int16_t HintFitter::run(GlyphOutline& source, GlyphOutline* destination) {
             const OutlinePoint z = points[end - 1];
             fitRange(first, end);
             done = end;
-            if (end - first >= 2 && z.x == a.x && z.y == a.y && z.kind >= kOutlineMove &&
-                z.kind <= kOutlineQuadratic && a.kind >= kOutlineMove && a.kind <= kOutlineQuadratic)
+            if (end - first >= 2 && returnsToStart(a, z))
                 points[end - 1].x = points[first].x, points[end - 1].y = points[first].y;
         }
         fitRange(done, source.pointCount);
         return status;
     }
 
-    // Appended contour by contour, with the plain scaler's checks.
-    if (uint64_t(destination->contourCount) + source.contourCount > kMaxOutlineContours)
-        return KORV_FAIL(kFontDataError);
-    for (uint32_t c = 0; c < source.contourCount; ++c) {
-        const uint32_t first = source.contourStart[c];
-        const uint32_t last = source.contourStart[c + 1];
-        if (first > last || last > source.pointCount) return KORV_FAIL(kFontDataError);
-        const uint32_t count = last - first;
-        const int16_t grown = destination->reserve(count);
-        if (grown) return grown;
-        OutlinePoint* out = destination->points + destination->pointCount;
-        for (uint32_t i = 0; i < count; ++i)
-            if (!fitEntry(source.points[first + i], out[i], first + i))
-                status = KORV_FAIL(int16_t(kNoCharMap));
-        if (count >= 2) {
-            const OutlinePoint& a = source.points[first];
-            const OutlinePoint& z = source.points[last - 1];
-            if (z.x == a.x && z.y == a.y && z.kind >= kOutlineMove && z.kind <= kOutlineQuadratic &&
-                a.kind >= kOutlineMove && a.kind <= kOutlineQuadratic)
-                out[count - 1].x = out[0].x, out[count - 1].y = out[0].y;
-        }
-        destination->pointCount += count;
-        destination->contourStart[destination->contourCount] = destination->pointCount - count;
-        destination->contourCount += 1;
-        destination->contourStart[destination->contourCount] = destination->pointCount;
-    }
-    return status;
+    // Appended contour by contour, as the plain scaler appends.
+    return appendContours(source, *destination, [&](uint32_t first, uint32_t count, OutlinePoint* out) {
+        bool known = true;
+        for (uint32_t i = 0; i < count; ++i) known &= fitEntry(source.points[first + i], out[i], first + i);
+        if (count >= 2 && returnsToStart(source.points[first], source.points[first + count - 1]))
+            out[count - 1].x = out[0].x, out[count - 1].y = out[0].y;
+        return known;
+    });
 }
 
 }  // namespace

@@ -305,33 +305,12 @@ int16_t PlainScaler::scaleOutline(GlyphOutline& source, GlyphOutline* destinatio
         if (belowEm) return scaleEntries<Division::kMagnitude>(p, end, m_x, m_y);
         return scaleEntries<Division::kClamped>(p, end, m_x, m_y);
     };
-    int16_t status = 0;
+    if (!destination || destination == &source)
+        return scale(source.points, source.points + source.pointCount) ? 0 : KORV_FAIL(int16_t(kNoCharMap));
 
-    if (!destination || destination == &source) {
-        if (!scale(source.points, source.points + source.pointCount)) status = KORV_FAIL(int16_t(kNoCharMap));
-        return status;
-    }
-
-    // Appended contour by contour: each contour's entries are reserved at once, then copied and scaled.
-    // The destination keeps at most kMaxOutlineContours contours (its contourStart array has no room for
-    // more), so a source that would overfill it is refused before anything is appended.
-    if (uint64_t(destination->contourCount) + source.contourCount > kMaxOutlineContours)
-        return KORV_FAIL(kFontDataError);
-    for (uint32_t c = 0; c < source.contourCount; ++c) {
-        const uint32_t first = source.contourStart[c];
-        const uint32_t last = source.contourStart[c + 1];
-        // A record whose starts run backwards or past its entries has no such contour to copy.
-        if (first > last || last > source.pointCount) return KORV_FAIL(kFontDataError);
-        const uint32_t count = last - first;
-        const int16_t grown = destination->reserve(count);
-        if (grown) return grown;
-        OutlinePoint* out = destination->points + destination->pointCount;
+    // Appended contour by contour, each contour's entries copied, then scaled.
+    return appendContours(source, *destination, [&](uint32_t first, uint32_t count, OutlinePoint* out) {
         for (uint32_t i = 0; i < count; ++i) out[i] = source.points[first + i];
-        if (!scale(out, out + count)) status = KORV_FAIL(int16_t(kNoCharMap));
-        destination->pointCount += count;
-        destination->contourStart[destination->contourCount] = destination->pointCount - count;
-        destination->contourCount += 1;
-        destination->contourStart[destination->contourCount] = destination->pointCount;
-    }
-    return status;
+        return scale(out, out + count);
+    });
 }

@@ -52,6 +52,35 @@ struct GlyphOutline {
 GlyphOutline* newGlyphOutline(uint16_t unitsPerEm);
 void deleteGlyphOutline(GlyphOutline* outline);
 
+// Appends the contours of `source` to `destination` as the scalers do when they write into another record:
+// refused (kFontDataError, nothing appended) when the destination would hold more than kMaxOutlineContours
+// contours; then contour by contour, refused (kFontDataError) at a contour whose starts run backwards or past
+// the entries, the contour's room reserved at once, and write(first, count, out) filling its entries
+// (those of the source from `first` on, into out[0 .. count - 1]) and answering false when one of them is
+// of an unknown kind. 0; kFontDataError; kOutOfMemory; kNoCharMap after an unknown kind (every contour
+// still appended).
+template <class Write>
+[[nodiscard]] int16_t appendContours(const GlyphOutline& source, GlyphOutline& destination, Write write) {
+    if (uint64_t(destination.contourCount) + source.contourCount > kMaxOutlineContours)
+        return KORV_FAIL(kFontDataError);
+    int16_t status = 0;
+    for (uint32_t c = 0; c < source.contourCount; ++c) {
+        const uint32_t first = source.contourStart[c];
+        const uint32_t last = source.contourStart[c + 1];
+        if (first > last || last > source.pointCount) return KORV_FAIL(kFontDataError);
+        const uint32_t count = last - first;
+        const int16_t grown = destination.reserve(count);
+        if (grown) return grown;
+        if (!write(first, count, destination.points + destination.pointCount))
+            status = KORV_FAIL(int16_t(kNoCharMap));
+        destination.pointCount += count;
+        destination.contourStart[destination.contourCount] = destination.pointCount - count;
+        destination.contourCount += 1;
+        destination.contourStart[destination.contourCount] = destination.pointCount;
+    }
+    return status;
+}
+
 // A stem hint mask of a CFF glyph: from point `pointIndex` of contour `contourIndex` on, the stems whose
 // bits are set (one bit per stem, most significant bit first) are in force.
 struct HintMaskEntry {
