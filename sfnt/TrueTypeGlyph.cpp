@@ -769,19 +769,13 @@ inline void selectIfOn(uint32_t f, int32_t& ex, int32_t& ey, int32_t x, int32_t 
 template <bool kExact>
 inline OutlinePoint* walkPoints(OutlinePoint* out, const GlyphLoaderPoint* p, const GlyphLoaderPoint* end,
                                 Coordinates& c) {
-    const uint8_t* xp = c.xp;
-    const uint8_t* yp = c.yp;
-    uint32_t x = c.x, y = c.y;
+    Coordinates w = c;  // a local copy, which the compiler keeps in registers
+    uint32_t& x = w.x;
+    uint32_t& y = w.y;
     for (; p < end; ++p) {
         const size_t f = p->flags;
-        const uint32_t vx =
-            kExact ? Coordinates::exactly(xp, kDeltas.bytesX[f]) : Coordinates::inFileOrder(xp);
-        const uint32_t vy =
-            kExact ? Coordinates::exactly(yp, kDeltas.bytesY[f]) : Coordinates::inFileOrder(yp);
-        const uint32_t dx = DeltaTable::delta(vx, kDeltas.inX[f], kDeltas.factorX[f]);
-        const uint32_t dy = DeltaTable::delta(vy, kDeltas.inY[f], kDeltas.factorY[f]);
-        xp += kDeltas.bytesX[f];
-        yp += kDeltas.bytesY[f];
+        uint32_t dx, dy;
+        w.deltas<kExact>(uint32_t(f), dx, dy);
         out->cx1 = int32_t(x);
         out->cy1 = int32_t(y);
         const uint32_t nx = x + dx, ny = y + dy;
@@ -796,10 +790,7 @@ inline OutlinePoint* walkPoints(OutlinePoint* out, const GlyphLoaderPoint* p, co
         out->y = ey;
         out = reinterpret_cast<OutlinePoint*>(reinterpret_cast<unsigned char*>(out) + (entry >> 32));
     }
-    c.xp = xp;
-    c.yp = yp;
-    c.x = x;
-    c.y = y;
+    c = w;
     return out;
 }
 
