@@ -179,10 +179,9 @@ struct Direction {
     int32_t* fit = nullptr;        // fitted positions
     int32_t* move = nullptr;       // fit minus plain-scaled position
     uint32_t count = 0;            // included edges
-    int64_t ppem = 0;
-    AxisScale scale;        // plainScale at ppem
-    uint64_t stems = 0;     // this direction's stems in the record
-    uint64_t builtFor = 0;  // the stems in force the map was made for
+    AxisScale scale;               // plainScale at ppem
+    uint64_t stems = 0;            // this direction's stems in the record
+    uint64_t builtFor = 0;         // the stems in force the map was made for
     // The last coordinate mapped (kNoCoordinate: none since the map was made) and its result.
     int64_t lastIn = kNoCoordinate;
     int32_t lastOut = 0;
@@ -951,8 +950,6 @@ int16_t HintFitter::run(GlyphOutline& source, GlyphOutline* destination) {
     m_xStemCount = m_doX ? vCount : 0;
     m_y.stems = stemRange(0, hCount);
     m_x.stems = stemRange(hCount, vCount);
-    m_y.ppem = m_yPpem;
-    m_x.ppem = m_xPpem;
     fitStems(0, m_yStemCount, true, m_stems);
     fitStems(hCount, m_xStemCount, false, m_stems + m_yStemCount);
     makeTable(m_y, 0, m_yStemCount, m_segments, m_doY ? m_segmentCount : 0);
